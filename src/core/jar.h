@@ -59,6 +59,9 @@ class TJar {
     void Append(const void* bytes, std::size_t count);
     void Append(std::span<const std::uint8_t> bytes) { Append(bytes.data(), bytes.size()); }
     void AppendByte(std::uint8_t byte);
+    // Grows the jar by `count` zero bytes and answers where they start, for writers that fill
+    // the new bytes in place (one allocation, and the jar is unchanged if it throws).
+    std::uint8_t* Extend(std::size_t count);
     // Removes the first `count` bytes (all of them when count >= Length; none when count <= 0).
     void Cut(std::int32_t count);
     void Clear() noexcept { bytes_.clear(); }
