@@ -1,0 +1,312 @@
+// Compressed chunk bodies back to pieces: header and code-length decoding, table construction
+// and the table-driven symbol loop.
+//
+// Contract: see deflate_work.h. Every body is hostile until proven otherwise: each code set is
+// checked for over-subscription and incompleteness before a table is built from it, every
+// symbol, length and distance is checked against the piece's bounds before it is used, and the
+// bit reader never loads a byte outside the body (bits past its end read as zero and are
+// counted, so a body that runs out of bits before its end-of-block code is rejected).
+#include <bit>
+#include <cstring>
+
+#include "compress/deflate_work.h"
+
+namespace qm::deflate {
+
+namespace {
+
+// Decoding table entry: bits 0-3 code length, bits 4-7 extra bits, bits 8-10 kind,
+// bits 16-31 value (literal byte, base length or distance, or subtable offset).
+constexpr std::uint32_t kKindLiteral = 0u << 8;
+constexpr std::uint32_t kKindBase = 1u << 8;  // a length or distance with extra bits
+constexpr std::uint32_t kKindEnd = 2u << 8;
+constexpr std::uint32_t kKindSubtable = 3u << 8;
+constexpr std::uint32_t kKindInvalid = 4u << 8;
+constexpr std::uint32_t kKindMask = 7u << 8;
+
+constexpr std::uint32_t Entry(std::uint32_t kind, std::uint32_t value, unsigned bits, unsigned extra) {
+    return (value << 16) | kind | (extra << 4) | bits;
+}
+constexpr unsigned CodeBits(std::uint32_t e) {
+    return e & 0xF;
+}
+constexpr unsigned ExtraBits(std::uint32_t e) {
+    return (e >> 4) & 0xF;
+}
+constexpr std::uint32_t Value(std::uint32_t e) {
+    return e >> 16;
+}
+
+constexpr std::uint32_t kPrimaryMask = (1u << kPrimaryBits) - 1;
+constexpr std::uint32_t kSecondaryMask = (1u << kSecondaryBits) - 1;
+
+std::uint32_t LitLenEntry(unsigned sym, unsigned bits) {
+    if (sym < 256) return Entry(kKindLiteral, sym, bits, 0);
+    if (sym == kEndOfBlock) return Entry(kKindEnd, 0, bits, 0);
+    if (sym < static_cast<unsigned>(kNumLitLen)) {
+        return Entry(kKindBase, kLengthBase[sym - 257], bits, kLengthExtra[sym - 257]);
+    }
+    return Entry(kKindInvalid, 0, bits, 0);  // 286 and 287 take code space but mean nothing
+}
+
+std::uint32_t DistEntry(unsigned sym, unsigned bits) {
+    if (sym < static_cast<unsigned>(kNumDist)) return Entry(kKindBase, kDistBase[sym], bits, kDistExtra[sym]);
+    return Entry(kKindInvalid, 0, bits, 0);
+}
+
+unsigned Reverse(unsigned code, unsigned len) {
+    unsigned r = 0;
+    for (unsigned i = 0; i < len; ++i) {
+        r = (r << 1) | (code & 1);
+        code >>= 1;
+    }
+    return r;
+}
+
+enum class CodeShape { kBad, kComplete, kEmpty, kSingle };
+
+// Checks a set of code lengths (each 0..15) and computes the first canonical code per length.
+CodeShape Examine(const std::uint8_t* lengths, int n, unsigned next[kMaxCodeBits + 1]) {
+    unsigned count[kMaxCodeBits + 1] = {};
+    for (int s = 0; s < n; ++s) ++count[lengths[s]];
+    count[0] = 0;
+    int left = 1;
+    for (int len = 1; len <= kMaxCodeBits; ++len) {
+        left <<= 1;
+        left -= static_cast<int>(count[len]);
+        if (left < 0) return CodeShape::kBad;  // over-subscribed
+    }
+    unsigned code = 0;
+    for (int len = 1; len <= kMaxCodeBits; ++len) {
+        code = (code + count[len - 1]) << 1;
+        next[len] = code;
+    }
+    if (left == 0) return CodeShape::kComplete;
+    int used = 0;
+    for (int len = 1; len <= kMaxCodeBits; ++len) used += static_cast<int>(count[len]);
+    if (used == 0) return CodeShape::kEmpty;
+    if (used == 1 && count[1] == 1) return CodeShape::kSingle;
+    return CodeShape::kBad;  // incomplete
+}
+
+// Builds a two-level table. A complete code fills every slot; for a lone 1-bit code both bit
+// values name that symbol; an empty code leaves every slot invalid.
+template <typename MakeEntry>
+bool BuildTable(const std::uint8_t* lengths, int n, std::uint32_t* table, bool allowSingleOrEmpty,
+                MakeEntry make) {
+    unsigned next[kMaxCodeBits + 1] = {};
+    const CodeShape shape = Examine(lengths, n, next);
+    if (shape == CodeShape::kBad) return false;
+    if (shape != CodeShape::kComplete && !allowSingleOrEmpty) return false;
+
+    constexpr std::uint32_t invalid = Entry(kKindInvalid, 0, 1, 0);
+    for (std::uint32_t i = 0; i <= kPrimaryMask; ++i) table[i] = invalid;
+    if (shape == CodeShape::kSingle) {
+        for (int s = 0; s < n; ++s) {
+            if (lengths[s] != 0) {
+                for (std::uint32_t i = 0; i <= kPrimaryMask; ++i)
+                    table[i] = make(static_cast<unsigned>(s), 1);
+            }
+        }
+        return true;
+    }
+
+    std::uint32_t nextSub = 1u << kPrimaryBits;
+    for (int s = 0; s < n; ++s) {
+        const unsigned len = lengths[s];
+        if (len == 0) continue;
+        const unsigned rev = Reverse(next[len]++, len);
+        const std::uint32_t e = make(static_cast<unsigned>(s), len);
+        if (len <= kPrimaryBits) {
+            for (std::uint32_t i = rev; i <= kPrimaryMask; i += 1u << len) table[i] = e;
+            continue;
+        }
+        const std::uint32_t prefix = rev & kPrimaryMask;
+        if ((table[prefix] & kKindMask) != kKindSubtable) {
+            table[prefix] = Entry(kKindSubtable, nextSub, 0, 0);
+            for (std::uint32_t i = 0; i <= kSecondaryMask; ++i) table[nextSub + i] = invalid;
+            nextSub += 1u << kSecondaryBits;
+        }
+        std::uint32_t* sub = table + Value(table[prefix]);
+        for (std::uint32_t i = rev >> kPrimaryBits; i <= kSecondaryMask; i += 1u << (len - kPrimaryBits)) {
+            sub[i] = e;
+        }
+    }
+    return true;
+}
+
+// LSB-first bit reader over [p, end). The buffer always holds between 56 and 63 valid bits
+// after Refill, enough for a whole length/distance pair with their extra bits (48 bits).
+class BitReader {
+  public:
+    BitReader(const std::uint8_t* p, std::size_t length) : p_(p), end_(p + length) {}
+
+    void Refill() {
+        if (end_ - p_ >= 8) {
+            // Bits above the count are the next stream bits, so loading them again later by
+            // OR-ing the same bytes in at the same positions changes nothing.
+            std::uint64_t w;
+            std::memcpy(&w, p_, 8);
+            if constexpr (std::endian::native == std::endian::big) w = ByteSwap(w);
+            buf_ |= w << count_;
+            p_ += (63 - count_) >> 3;
+            count_ |= 56;
+        } else {
+            while (count_ <= 56) {
+                std::uint64_t b = 0;
+                if (p_ < end_)
+                    b = *p_++;
+                else
+                    ++over_;
+                buf_ |= b << count_;
+                count_ += 8;
+            }
+        }
+    }
+
+    std::uint64_t Peek() const { return buf_; }
+    void Drop(unsigned n) {
+        buf_ >>= n;
+        count_ -= n;
+    }
+    std::uint32_t Take(unsigned n) {
+        const auto v = static_cast<std::uint32_t>(buf_ & ((std::uint64_t{1} << n) - 1));
+        Drop(n);
+        return v;
+    }
+    // True while no bit past the end of the body has been consumed.
+    bool Sound() const { return over_ * 8 <= count_; }
+
+  private:
+    static std::uint64_t ByteSwap(std::uint64_t v) {
+        std::uint64_t r = 0;
+        for (int i = 0; i < 8; ++i) r = (r << 8) | ((v >> (8 * i)) & 0xFF);
+        return r;
+    }
+
+    const std::uint8_t* p_;
+    const std::uint8_t* end_;
+    std::uint64_t buf_ = 0;
+    unsigned count_ = 0;
+    unsigned over_ = 0;
+};
+
+// Reads the code lengths of both alphabets into w.lengths; returns HLIT and HDIST.
+bool ReadHeader(UnpackWork& w, BitReader& in, int& hlit, int& hdist) {
+    in.Refill();
+    hlit = static_cast<int>(in.Take(5)) + 257;
+    hdist = static_cast<int>(in.Take(5)) + 1;
+    const int hclen = static_cast<int>(in.Take(4)) + 4;
+
+    std::uint8_t clLen[kNumCodeLen] = {};
+    for (int i = 0; i < hclen; ++i) {
+        if (i % 16 == 0) in.Refill();  // 16 x 3 bits fit into one refill
+        clLen[kCodeLenOrder[i]] = static_cast<std::uint8_t>(in.Take(3));
+    }
+    unsigned next[kMaxCodeBits + 1] = {};
+    if (Examine(clLen, kNumCodeLen, next) != CodeShape::kComplete) return false;
+    for (int s = 0; s < kNumCodeLen; ++s) {
+        const unsigned len = clLen[s];
+        if (len == 0) continue;
+        const unsigned rev = Reverse(next[len]++, len);
+        for (unsigned i = rev; i < (1u << kCodeLenTableBits); i += 1u << len) {
+            w.codeLenTable[i] = static_cast<std::uint16_t>((s << 8) | len);
+        }
+    }
+
+    const int total = hlit + hdist;
+    int i = 0;
+    while (i < total) {
+        in.Refill();
+        const std::uint16_t e = w.codeLenTable[in.Peek() & ((1u << kCodeLenTableBits) - 1)];
+        in.Drop(e & 0xFF);
+        const unsigned sym = e >> 8;
+        if (sym < 16) {
+            w.lengths[i++] = static_cast<std::uint8_t>(sym);
+            continue;
+        }
+        std::uint8_t value = 0;
+        int repeat = 0;
+        if (sym == 16) {
+            if (i == 0) return false;  // nothing to repeat
+            value = w.lengths[i - 1];
+            repeat = 3 + static_cast<int>(in.Take(2));
+        } else if (sym == 17) {
+            repeat = 3 + static_cast<int>(in.Take(3));
+        } else {
+            repeat = 11 + static_cast<int>(in.Take(7));
+        }
+        if (repeat > total - i) return false;  // run past the announced lengths
+        std::memset(w.lengths + i, value, static_cast<std::size_t>(repeat));
+        i += repeat;
+    }
+    return in.Sound();
+}
+
+}  // namespace
+
+bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std::size_t& produced) {
+    BitReader in(body, length);
+    int hlit = 0;
+    int hdist = 0;
+    if (!ReadHeader(w, in, hlit, hdist)) return false;
+    if (w.lengths[kEndOfBlock] == 0) return false;  // the block could never end
+    if (!BuildTable(w.lengths, hlit, w.litTable, false, LitLenEntry)) return false;
+    if (!BuildTable(w.lengths + hlit, hdist, w.distTable, true, DistEntry)) return false;
+
+    const std::uint32_t* lit = w.litTable;
+    const std::uint32_t* dist = w.distTable;
+    std::uint8_t* const out = w.out;
+    std::size_t pos = 0;
+    for (;;) {
+        in.Refill();
+        std::uint64_t bits = in.Peek();
+        std::uint32_t e = lit[bits & kPrimaryMask];
+        if ((e & kKindMask) == kKindSubtable) e = lit[Value(e) + ((bits >> kPrimaryBits) & kSecondaryMask)];
+        const std::uint32_t kind = e & kKindMask;
+        if (kind == kKindLiteral) {
+            if (pos >= kChunkSize) return false;
+            out[pos++] = static_cast<std::uint8_t>(Value(e));
+            in.Drop(CodeBits(e));
+            continue;
+        }
+        if (kind != kKindBase) {
+            if (kind != kKindEnd) return false;
+            in.Drop(CodeBits(e));
+            break;
+        }
+        in.Drop(CodeBits(e));
+        const std::size_t len = Value(e) + in.Take(ExtraBits(e));
+
+        bits = in.Peek();
+        e = dist[bits & kPrimaryMask];
+        if ((e & kKindMask) == kKindSubtable) e = dist[Value(e) + ((bits >> kPrimaryBits) & kSecondaryMask)];
+        if ((e & kKindMask) != kKindBase) return false;
+        in.Drop(CodeBits(e));
+        const std::size_t d = Value(e) + in.Take(ExtraBits(e));
+
+        if (d > pos || len > kChunkSize - pos) return false;
+        std::uint8_t* dst = out + pos;
+        const std::uint8_t* src = dst - d;
+        pos += len;
+        if (d >= 8) {
+            // Whole words; the last one may spill up to 7 bytes into the slack behind the area.
+            std::size_t k = 0;
+            do {
+                std::uint64_t v;
+                std::memcpy(&v, src + k, 8);
+                std::memcpy(dst + k, &v, 8);
+                k += 8;
+            } while (k < len);
+        } else if (d == 1) {
+            std::memset(dst, *src, len);
+        } else {
+            for (std::size_t k = 0; k < len; ++k) dst[k] = src[k];
+        }
+    }
+    if (!in.Sound()) return false;
+    produced = pos;
+    return true;
+}
+
+}  // namespace qm::deflate

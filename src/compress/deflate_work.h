@@ -1,0 +1,69 @@
+// Working storage and the two chunk-body coders behind TQMDefObj.
+//
+// Contract: internal to the compress layer. A PackWork or UnpackWork belongs to one TQMDefObj
+// and is used by one call at a time; the functions keep no other state. The storage is sized
+// for the largest piece (32768 bytes) and the largest body the writer can produce, so no chunk
+// needs an allocation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "compress/chunk_format.h"
+
+namespace qm::deflate {
+
+// Bytes past the end of the input copy that the match measurement may read (8-byte compares).
+inline constexpr std::size_t kInputSlack = 16;
+// Upper bound of a compressed body for a 32768-byte piece: a match token of at least 3 bytes
+// costs at most 15 + 5 + 14 + 13 bits and a literal at most 15, so the data part stays under
+// 65 KB; the header adds well under 1 KB. Rounded up with room for the 4-byte bit flushes.
+inline constexpr std::size_t kBodyCapacity = 72 * 1024;
+// Bytes past the end of the decoding area that a word-wise match copy may overwrite.
+inline constexpr std::size_t kOutputSlack = 16;
+// Decoding tables: 9-bit primary, 6-bit secondary (codes up to 15 bits).
+inline constexpr unsigned kPrimaryBits = 9;
+inline constexpr unsigned kSecondaryBits = 6;
+inline constexpr unsigned kCodeLenTableBits = 7;
+
+struct PackWork {
+    std::uint8_t input[kChunkSize + kInputSlack];
+    std::uint16_t head[65536];  // 0 = empty: position 0 is never entered in a chain
+    std::uint16_t prev[kChunkSize];
+    std::uint32_t tokens[kChunkSize];
+    std::uint32_t litFreq[kMaxHLit];
+    std::uint32_t distFreq[kMaxHDist];
+    std::uint32_t codeLenFreq[kNumCodeLen];
+    std::uint8_t litLen[kMaxHLit];
+    std::uint8_t distLen[kMaxHDist];
+    std::uint8_t codeLenLen[kNumCodeLen];
+    std::uint16_t litCode[kMaxHLit];  // bit-reversed, ready for LSB-first output
+    std::uint16_t distCode[kMaxHDist];
+    std::uint16_t codeLenCode[kNumCodeLen];
+    std::uint8_t runSym[kMaxHLit + kMaxHDist];
+    std::uint8_t runExtra[kMaxHLit + kMaxHDist];
+    std::uint8_t chunk[1 + kBodyCapacity + 1];  // marker, body, trailer
+};
+
+struct UnpackWork {
+    std::uint32_t litTable[(1u << kPrimaryBits) + (kMaxHLit << kSecondaryBits)];
+    std::uint32_t distTable[(1u << kPrimaryBits) + (kMaxHDist << kSecondaryBits)];
+    std::uint16_t codeLenTable[1u << kCodeLenTableBits];
+    std::uint8_t lengths[kMaxHLit + kMaxHDist];
+    std::uint8_t out[kChunkSize + kOutputSlack];
+};
+
+// Writes the compressed body of piece w.input[0..n) (20 <= n <= 32768) to w.chunk + 1 and
+// returns its length in bytes.
+std::size_t PackBody(PackWork& w, std::size_t n, std::size_t tooFar);
+
+// Decodes a compressed body into w.out; false for any malformed body. On success `produced`
+// is the piece length (at most 32768).
+bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std::size_t& produced);
+
+// Lengths of a length-limited prefix code for freq[0..n) (n <= 288). Symbols with frequency 0
+// get length 0. A lone used symbol gets length 1 together with a partner symbol, so the code
+// stays complete.
+void BuildCodeLengths(const std::uint32_t* freq, int n, int limit, std::uint8_t* lengths);
+
+}  // namespace qm::deflate
