@@ -36,14 +36,18 @@ inline std::uint32_t Rotl(std::uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
 }
 
-// F and G are written in the forms with one operation fewer than the RFC's text; they are
-// algebraically the same functions.
+// F is written in the form with one operation fewer than the RFC's text; it is the same function.
 #define QM_MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define QM_MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+// G as a sum of two disjoint terms: both halves compute in parallel, and (y & ~z) does not
+// wait for x, the result of the previous step.
+#define QM_MD5_G(x, y, z) (((x) & (z)) + ((y) & ~(z)))
 #define QM_MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define QM_MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
+// The message word and constant are added first: they do not wait for the previous step,
+// so only the round function and the rotation sit on the dependency chain.
 #define QM_MD5_STEP(f, a, b, c, d, m, k, s) \
-    a += f(b, c, d) + (m) + (k);            \
+    a += (m) + std::uint32_t(k);            \
+    a += f(b, c, d);                        \
     a = Rotl(a, s) + (b);
 
 void Transform(std::uint32_t state[4], const std::uint8_t* block) {
