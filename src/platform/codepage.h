@@ -9,10 +9,13 @@
 //   no flags), unless a host chose another one with SetAnsiCodePage.
 // - On POSIX the default is Windows-1252, converted exactly as Windows converts it:
 //   the five bytes 1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) widen to the
-//   code units of the same value and narrow back, and a character the code page
-//   lacks narrows to '?'. This matters on the wire: in security mode 2 both ends
-//   widen 16 random bytes through this code page before the challenge, so any other
-//   default breaks sessions with Windows peers.
+//   code units of the same value and narrow back; a character the code page lacks
+//   narrows to the byte of a related one where Windows' default "best fit" does
+//   (U+0100 to 'A', U+2212 to '-', fullwidth letters to ASCII), else to '?' (each
+//   half of a surrogate pair on its own). This matters on the wire: in security
+//   mode 2 both ends widen 16 random bytes through this code page before the
+//   challenge, and in mode 1 both narrow the secret key text, so any other rule
+//   breaks sessions with Windows peers.
 // - SetAnsiCodePage(cp) chooses another single-byte Windows code page for the whole
 //   process; 0 restores the default. POSIX knows 1250, 1251 and 1252; Windows
 //   accepts any code page the system has. The answer is false (and nothing changes)
