@@ -338,90 +338,16 @@ struct Montgomery {
         DivModMag(MagPow2(2 * kLimbBits * n), modulus, q, rem);
         r2 = ToLimbs(rem, n);
     }
+};
 
-    // out = a * b / R mod m, for a, b < m. `t` is scratch of n + 1 words; out may alias a or b.
-    void Mul(Limb* out, const Limb* a, const Limb* b, Limb* t) const {
-        const Limb* mm = m.data();
-        std::fill(t, t + n + 1, 0);
-        for (std::size_t i = 0; i < n; ++i) {
-            const Limb bi = b[i];
-            Wide s = static_cast<Wide>(a[0]) * bi + t[0];
-            Limb c1 = static_cast<Limb>(s >> kLimbBits);
-            const Limb u = static_cast<Limb>(s) * minv;
-            Wide s2 = static_cast<Wide>(u) * mm[0] + static_cast<Limb>(s);
-            Limb c2 = static_cast<Limb>(s2 >> kLimbBits);
-            for (std::size_t j = 1; j < n; ++j) {
-                s = static_cast<Wide>(a[j]) * bi + t[j] + c1;
-                c1 = static_cast<Limb>(s >> kLimbBits);
-                s2 = static_cast<Wide>(u) * mm[j] + static_cast<Limb>(s) + c2;
-                c2 = static_cast<Limb>(s2 >> kLimbBits);
-                t[j - 1] = static_cast<Limb>(s2);
-            }
-            s = static_cast<Wide>(t[n]) + c1 + c2;
-            t[n - 1] = static_cast<Limb>(s);
-            t[n] = static_cast<Limb>(s >> kLimbBits);
-        }
-        Finish(out, t);
-    }
-
-    // out = a * a / R mod m: the cross products are summed once and doubled, then reduced.
-    void Sqr(Limb* out, const Limb* a, Limb* w, Limb* t) const {
-        // w: 2n + 1 words for the full square.
-        std::fill(w, w + 2 * n + 1, 0);
-        for (std::size_t i = 0; i + 1 < n; ++i) {
-            Limb c = 0;
-            const Limb ai = a[i];
-            for (std::size_t j = i + 1; j < n; ++j) {
-                Wide s = static_cast<Wide>(ai) * a[j] + w[i + j] + c;
-                w[i + j] = static_cast<Limb>(s);
-                c = static_cast<Limb>(s >> kLimbBits);
-            }
-            w[i + n] = c;
-        }
-        Limb top = 0;
-        for (std::size_t i = 0; i < 2 * n; ++i) {
-            Limb x = w[i];
-            w[i] = (x << 1) | top;
-            top = x >> (kLimbBits - 1);
-        }
-        Limb c = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            Wide s = static_cast<Wide>(a[i]) * a[i] + w[2 * i] + c;
-            w[2 * i] = static_cast<Limb>(s);
-            s = static_cast<Wide>(w[2 * i + 1]) + static_cast<Limb>(s >> kLimbBits);
-            w[2 * i + 1] = static_cast<Limb>(s);
-            c = static_cast<Limb>(s >> kLimbBits);
-        }
-        Reduce(out, w, t);
-    }
-
-    // out = w / R mod m for w < m * R held in 2n + 1 words (w is destroyed).
-    void Reduce(Limb* out, Limb* w, Limb* t) const {
-        const Limb* mm = m.data();
-        Limb extra = 0;  // carry out of the top word, at most 1
-        for (std::size_t i = 0; i < n; ++i) {
-            const Limb u = w[i] * minv;
-            Limb c = 0;
-            for (std::size_t j = 0; j < n; ++j) {
-                Wide s = static_cast<Wide>(u) * mm[j] + w[i + j] + c;
-                w[i + j] = static_cast<Limb>(s);
-                c = static_cast<Limb>(s >> kLimbBits);
-            }
-            // Carry into the upper half, remembering what falls out of its top word.
-            for (std::size_t k = i + n; c != 0 && k < 2 * n; ++k) {
-                Wide s = static_cast<Wide>(w[k]) + c;
-                w[k] = static_cast<Limb>(s);
-                c = static_cast<Limb>(s >> kLimbBits);
-            }
-            extra += c;
-        }
-        std::copy(w + n, w + 2 * n, t);
-        t[n] = extra;
-        Finish(out, t);
-    }
-
+// The word kernels. N > 0 fixes the word count at compile time, so the compiler can unroll
+// the inner loops for the common key sizes; N == 0 takes it from the context at run time.
+template <std::size_t N>
+struct Kernel {
     // t holds n + 1 words below 2m: subtract m once if needed and store n words.
-    void Finish(Limb* out, const Limb* t) const {
+    static void Finish(const Montgomery& ctx, Limb* out, const Limb* t) {
+        const std::size_t n = N ? N : ctx.n;
+        const Limb* m = ctx.m.data();
         bool ge = t[n] != 0;
         if (!ge) {
             ge = true;
@@ -435,14 +361,101 @@ struct Montgomery {
         if (ge) {
             Limb borrow = 0;
             for (std::size_t i = 0; i < n; ++i) {
-                Limb x = t[i];
-                Limb d = x - m[i] - borrow;
-                borrow = (x < m[i] || (x == m[i] && borrow != 0)) ? 1 : 0;
-                out[i] = d;
+                const Wide d = static_cast<Wide>(t[i]) - m[i] - borrow;
+                out[i] = static_cast<Limb>(d);
+                borrow = static_cast<Limb>(d >> (2 * kLimbBits - 1));
             }
         } else {
             std::copy(t, t + n, out);
         }
+    }
+
+    // A three-word column accumulator for product scanning: word products of one column of
+    // the result are summed here before a single word of it is stored.
+    struct Column {
+        Wide low = 0;  // the lower two words
+        Limb high = 0;
+
+        void Add(Limb x, Limb y) {
+            const Wide p = static_cast<Wide>(x) * y;
+            low += p;
+            high += low < p ? 1 : 0;
+        }
+        void Add(const Column& c) {
+            low += c.low;
+            high += c.high + (low < c.low ? 1 : 0);
+        }
+        void Double() {
+            high = (high << 1) | static_cast<Limb>(low >> (2 * kLimbBits - 1));
+            low <<= 1;
+        }
+        Limb Word() const { return static_cast<Limb>(low); }
+        void Shift() {
+            low = (low >> kLimbBits) | (static_cast<Wide>(high) << kLimbBits);
+            high = 0;
+        }
+    };
+
+    // out = a * b / R mod m, for a, b < m, column by column: each column takes its products
+    // of a and b and of the reduction words u and m, so the word u[i] is known when column i
+    // is complete. `u` is scratch of n + 1 words; out may alias a or b.
+    static void Mul(const Montgomery& ctx, Limb* out, const Limb* a, const Limb* b, Limb* u) {
+        const std::size_t n = N ? N : ctx.n;
+        const Limb* m = ctx.m.data();
+        Column acc;
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                acc.Add(a[j], b[i - j]);
+                acc.Add(u[j], m[i - j]);
+            }
+            acc.Add(a[i], b[0]);
+            u[i] = acc.Word() * ctx.minv;
+            acc.Add(u[i], m[0]);  // clears the column's low word
+            acc.Shift();
+        }
+        Limb* t = u + n + 1;
+        for (std::size_t i = n; i < 2 * n; ++i) {
+            for (std::size_t j = i - n + 1; j < n; ++j) {
+                acc.Add(a[j], b[i - j]);
+                acc.Add(u[j], m[i - j]);
+            }
+            t[i - n] = acc.Word();
+            acc.Shift();
+        }
+        t[n] = acc.Word();
+        Finish(ctx, out, t);
+    }
+
+    // out = a * a / R mod m: each cross product of a column is taken once and doubled, which
+    // saves about a quarter of the word products of Mul. Scratch as for Mul.
+    static void Sqr(const Montgomery& ctx, Limb* out, const Limb* a, Limb* u) {
+        const std::size_t n = N ? N : ctx.n;
+        const Limb* m = ctx.m.data();
+        Column acc;
+        for (std::size_t i = 0; i < n; ++i) {
+            Column cross;
+            for (std::size_t j = 0; 2 * j < i; ++j) cross.Add(a[j], a[i - j]);
+            cross.Double();
+            acc.Add(cross);
+            if (i % 2 == 0) acc.Add(a[i / 2], a[i / 2]);
+            for (std::size_t j = 0; j < i; ++j) acc.Add(u[j], m[i - j]);
+            u[i] = acc.Word() * ctx.minv;
+            acc.Add(u[i], m[0]);
+            acc.Shift();
+        }
+        Limb* t = u + n + 1;
+        for (std::size_t i = n; i < 2 * n; ++i) {
+            Column cross;
+            for (std::size_t j = i - n + 1; 2 * j < i; ++j) cross.Add(a[j], a[i - j]);
+            cross.Double();
+            acc.Add(cross);
+            if (i % 2 == 0) acc.Add(a[i / 2], a[i / 2]);
+            for (std::size_t j = i - n + 1; j < n; ++j) acc.Add(u[j], m[i - j]);
+            t[i - n] = acc.Word();
+            acc.Shift();
+        }
+        t[n] = acc.Word();
+        Finish(ctx, out, t);
     }
 };
 
@@ -456,22 +469,23 @@ unsigned WindowBits(std::size_t exponentBits) {
 
 // x^e mod m for 0 < x < m, m odd and above 1, e > 0, by left-to-right sliding windows. The
 // pump runs once for every exponent bit consumed, so it runs BigBitLength(e) times.
-Mag MontgomeryPower(const Mag& x, const Mag& e, const Mag& modulus) {
-    const Montgomery mont(modulus);
+template <std::size_t N>
+Mag MontgomeryPower(const Montgomery& mont, const Mag& x, const Mag& e) {
+    using K = Kernel<N>;
     const std::size_t n = mont.n;
     const std::size_t bits = MagBitLength(e);
     const unsigned w = WindowBits(bits);
 
-    Limbs t(n + 1), wide(2 * n + 1);
+    Limbs t(2 * n + 2);  // scratch of the kernels
     // Odd powers x, x^3, ..., x^(2^w - 1) in Montgomery form.
     std::vector<Limbs> table(std::size_t{1} << (w - 1), Limbs(n));
-    Limbs base = ToLimbs(x, n);
-    mont.Mul(table[0].data(), base.data(), mont.r2.data(), t.data());
+    const Limbs base = ToLimbs(x, n);
+    K::Mul(mont, table[0].data(), base.data(), mont.r2.data(), t.data());
     if (table.size() > 1) {
         Limbs x2(n);
-        mont.Sqr(x2.data(), table[0].data(), wide.data(), t.data());
+        K::Sqr(mont, x2.data(), table[0].data(), t.data());
         for (std::size_t i = 1; i < table.size(); ++i) {
-            mont.Mul(table[i].data(), table[i - 1].data(), x2.data(), t.data());
+            K::Mul(mont, table[i].data(), table[i - 1].data(), x2.data(), t.data());
         }
     }
 
@@ -481,7 +495,7 @@ Mag MontgomeryPower(const Mag& x, const Mag& e, const Mag& modulus) {
     while (i > 0) {
         const std::size_t top = i - 1;
         if (!MagBit(e, top)) {
-            if (started) mont.Sqr(acc.data(), acc.data(), wide.data(), t.data());
+            if (started) K::Sqr(mont, acc.data(), acc.data(), t.data());
             MessagePump();
             i = top;
             continue;
@@ -494,10 +508,10 @@ Mag MontgomeryPower(const Mag& x, const Mag& e, const Mag& modulus) {
         const std::size_t len = top - low + 1;
         if (started) {
             for (std::size_t k = 0; k < len; ++k) {
-                mont.Sqr(acc.data(), acc.data(), wide.data(), t.data());
+                K::Sqr(mont, acc.data(), acc.data(), t.data());
                 MessagePump();
             }
-            mont.Mul(acc.data(), acc.data(), table[value >> 1].data(), t.data());
+            K::Mul(mont, acc.data(), acc.data(), table[value >> 1].data(), t.data());
         } else {
             acc = table[value >> 1];
             started = true;
@@ -508,8 +522,24 @@ Mag MontgomeryPower(const Mag& x, const Mag& e, const Mag& modulus) {
     // Leave Montgomery form: multiply by 1.
     Limbs one(n, 0);
     one[0] = 1;
-    mont.Mul(acc.data(), acc.data(), one.data(), t.data());
+    K::Mul(mont, acc.data(), acc.data(), one.data(), t.data());
     return FromLimbs(acc);
+}
+
+Mag MontgomeryPower(const Mag& x, const Mag& e, const Mag& modulus) {
+    const Montgomery mont(modulus);
+    // Word counts of the usual key sizes: 512- and 1024-bit moduli (and 2048 for keys that
+    // hosts bring), in 64-bit or 32-bit words.
+    switch (mont.n * kLimbBits) {
+        case 512:
+            return MontgomeryPower<512 / kLimbBits>(mont, x, e);
+        case 1024:
+            return MontgomeryPower<1024 / kLimbBits>(mont, x, e);
+        case 2048:
+            return MontgomeryPower<2048 / kLimbBits>(mont, x, e);
+        default:
+            return MontgomeryPower<0>(mont, x, e);
+    }
 }
 
 // The process-wide generator that picks Miller-Rabin bases. An atomic state keeps concurrent
