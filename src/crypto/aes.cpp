@@ -3,10 +3,10 @@
 #include "crypto/aes.h"
 
 #include <cstring>
-#include <random>
 #include <stdexcept>
 
 #include "crypto/md5.h"
+#include "platform/random.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -47,17 +47,6 @@ inline void StoreLE(std::uint8_t* p, std::uint32_t v) {
     p[3] = std::uint8_t(v >> 24);
 }
 
-// Nonce bytes. The system's CSPRNG through std::random_device until the platform layer's
-// RandomBytes is linked into this library.
-void FillRandom(void* out, std::size_t n) {
-    std::random_device device;
-    auto* p = static_cast<std::uint8_t*>(out);
-    for (std::size_t i = 0; i < n; i += 4) {
-        const std::uint32_t v = device();
-        for (std::size_t j = 0; j < 4 && i + j < n; ++j) p[i + j] = std::uint8_t(v >> (8 * j));
-    }
-}
-
 // Check word, pad count and nonce take 9 bytes beyond the body.
 constexpr std::size_t kFrameOverhead = 9;
 
@@ -75,7 +64,7 @@ CAES::CAES(std::string_view keyText, AesStrategy strategy) {
     const bool instructions = aes::AesInstructionsAvailable();
     strategy_ =
         (strategy != AesStrategy::Tables && instructions) ? AesStrategy::Instructions : AesStrategy::Tables;
-    FillRandom(&frameNonce_, sizeof frameNonce_);
+    platform::RandomBytes(&frameNonce_, sizeof frameNonce_);
 }
 
 std::unique_ptr<CAES> CAES::Create(std::string_view keyText, AesStrategy strategy) {
@@ -101,14 +90,15 @@ std::uint32_t CAES::NextNonce() {
     // A fresh random nonce per frame. The receiver only checks that the trailer word is the
     // head word plus one, so any value is compatible; repeating the previous nonce is not, as
     // equal bodies would then encipher to equal bytes.
-    std::uint32_t nonce;
-    do {
-        if (noncePoolUsed_ == sizeof noncePool_ / sizeof noncePool_[0]) {
-            FillRandom(noncePool_, sizeof noncePool_);
-            noncePoolUsed_ = 0;
-        }
-        nonce = noncePool_[noncePoolUsed_++];
-    } while (nonce == frameNonce_);
+    if (noncePoolUsed_ == sizeof noncePool_ / sizeof noncePool_[0]) {
+        platform::RandomBytes(noncePool_, sizeof noncePool_);
+        noncePoolUsed_ = 0;
+    }
+    std::uint32_t nonce = noncePool_[noncePoolUsed_];
+    ++noncePoolUsed_;
+    // A repeat is rare from a sound source, but stepping past it costs nothing and holds even
+    // for a source that repeats itself.
+    if (nonce == frameNonce_) ++nonce;
     frameNonce_ = nonce;
     return nonce;
 }

@@ -12,6 +12,7 @@
 
 #include "crypto/aes_block.h"
 #include "crypto/md5.h"
+#include "platform/random.h"
 
 namespace qm {
 namespace {
@@ -202,6 +203,33 @@ TEST(CAES, EqualBodiesNeverEncipherAlikeInARow) {
         previous = buf;
         ASSERT_TRUE(cipher.DecryptBuffer(buf));
         EXPECT_EQ(buf, body);
+    }
+}
+
+TEST(CAES, NoncesComeFromTheSystemSourceAndNeverRepeatBackToBack) {
+    // A source stuck on one value (the worst case for the old tick-based update, which gave the
+    // same nonce on every second frame) still yields a nonce differing from the previous one.
+    platform::SetRandomSourceForTesting([](void* out, size_t n) { std::memset(out, 0x11, n); });
+    std::vector<std::uint32_t> nonces;
+    std::vector<Bytes> frames;
+    {
+        CAES cipher("stuck source");
+        for (int i = 0; i < 40; ++i) {
+            Bytes buf(12, 0x42);
+            cipher.EncryptBuffer(buf);
+            nonces.push_back(cipher.FrameNonce());
+            frames.push_back(buf);
+            ASSERT_TRUE(cipher.DecryptBuffer(buf));
+            EXPECT_EQ(buf, Bytes(12, 0x42));
+        }
+    }
+    platform::SetRandomSourceForTesting(nullptr);
+    for (std::size_t i = 0; i < nonces.size(); ++i) {
+        EXPECT_TRUE(nonces[i] == 0x11111111u || nonces[i] == 0x11111112u) << std::hex << nonces[i];
+        if (i > 0) {
+            EXPECT_NE(nonces[i], nonces[i - 1]) << i;
+            EXPECT_NE(frames[i], frames[i - 1]) << i;
+        }
     }
 }
 
