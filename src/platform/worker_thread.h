@@ -23,6 +23,9 @@ class WorkerThread {
     ~WorkerThread() {
         RequestStop();
         Join();
+        // Only when the worker destroys its own object is the thread still joinable
+        // here; it cannot wait for itself, so it is let go.
+        if (thread_.joinable()) thread_.detach();
     }
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;

@@ -175,6 +175,14 @@ TEST_F(Sockets, BadArgumentsAreFailuresNeverCrashes) {
     EXPECT_EQ(LastSocketError(), kWsaEnotsock);
 }
 
+TEST_F(Sockets, StartupIsReferenceCounted) {
+    // A second user that comes and goes must not stop the sockets of the first.
+    { SocketsGuard other; }
+    Socket s = Socket::CreateTcp();
+    EXPECT_TRUE(s.IsValid()) << LastSocketError();
+    EXPECT_TRUE(s.Bind(kLoopback, 0)) << LastSocketError();
+}
+
 TEST_F(Sockets, DottedAddressesAndByteOrder) {
     EXPECT_EQ(InetAddr("1.2.3.4"), HostToNet32(0x01020304u));
     EXPECT_EQ(InetNtoa(InetAddr("10.0.0.255")), "10.0.0.255");
