@@ -143,7 +143,8 @@ int OwnerQueue::PollFd() const {
 
 void PumpMessages() {
     ThreadQueue* q = t_queue.get();
-    if (!q) return;
+    // The big-integer code calls this once per exponent bit: an idle call is one load.
+    if (!q || !q->nonEmpty.load(std::memory_order_acquire)) return;
     // Hold the FIFO: a handler may destroy the last OwnerQueue of this thread.
     std::shared_ptr<ThreadQueue> keep = t_queue;
     Entry e;
