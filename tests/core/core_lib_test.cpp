@@ -131,8 +131,20 @@ TEST_F(CoreLib, OpenSessionSetsLastErrorOnlyOnFailure) {
     EXPECT_EQ(half.OpenSession(u"127.0.0.1", 1, u"p", u"u", u"w"), 0);
     EXPECT_EQ(half.LastError(), 5);
 
-    EXPECT_EQ(lib.OpenSession(u"no-such-host.invalid", 80, u"p", u"u", u"w"), 0);
-    EXPECT_EQ(lib.LastError(), 11001);
+    // Host values of any kind give a code, never a fault.
+    struct Case {
+        std::u16string host;
+        int32_t port;
+        int32_t error;
+    } cases[] = {
+        {u"127.0.0.1", 70000, 10022},          {u"127.0.0.1", -1, 10022},
+        {std::u16string(100000, u'h'), 80, 2}, {u"0.0.0.0", 80, 2},
+        {u"no-such-host.invalid", 80, 11001},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(lib.OpenSession(c.host, c.port, u"p", u"u", u"w"), 0);
+        EXPECT_EQ(lib.LastError(), c.error) << c.port;
+    }
 
     CSockLib server;
     ASSERT_TRUE(server.StartListening(0));
