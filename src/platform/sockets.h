@@ -16,6 +16,8 @@
 //   IsWritable/ConnectFailed follow Windows: a failed connect is an error condition
 //   and not "writable". A check that cannot be made answers false.
 // - Send never raises SIGPIPE; sending to a closed connection is an ordinary error.
+// - Every call on an invalid (empty or closed) Socket fails with 10038
+//   (WSAENOTSOCK) and touches no descriptor.
 // - Socket is move-only and closes its descriptor when destroyed. One thread at a
 //   time may use a given Socket; different Sockets are independent.
 // - On Windows, Windows Sockets must be started (SocketsGuard) before any call here;
@@ -113,6 +115,7 @@ class Socket {
     Socket Accept();
     // Starts a connection. A non-blocking socket answers false with last error
     // 10035 while the connection is being made; callers treat that as started.
+    // The "any" address and port 0 are no destination: 10049, as on Windows.
     bool Connect(uint32_t address, int port);
 
     // Zero-time-out readiness of this socket alone.
