@@ -3,7 +3,9 @@
 //
 // Contract:
 // - TickCount() wraps modulo 2^32 like the Windows tick; callers take unsigned
-//   differences (now - then) and never compare ticks as signed numbers.
+//   differences (now - then) and never compare ticks as signed numbers. Like the
+//   Windows tick it may advance in steps (10 to 16 ms there, 1 ms on POSIX), so a
+//   test of a short interval allows for one step.
 // - Every function may be called from any thread.
 // - The Set...ForTesting hooks replace a source process-wide; nullptr restores the
 //   real clock. Install and remove them while no other thread reads that clock

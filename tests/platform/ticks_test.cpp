@@ -16,11 +16,12 @@ TEST(Ticks, InjectedTickIsUsedAndRestored) {
     fake = 5;  // wrapped: intervals are unsigned differences
     EXPECT_EQ(TickCount() - 0xFFFFFFF0u, 21u);
     SetTickSourceForTesting(nullptr);
-    // The real tick is back: it moves by real time, not by the fake's value.
+    // The real tick is back: it moves by real time, not by the fake's value. The
+    // Windows tick moves in steps of up to 16 ms, hence the margin.
     uint32_t a = TickCount();
-    SleepMs(30);
+    SleepMs(60);
     uint32_t elapsed = TickCount() - a;
-    EXPECT_GE(elapsed, 25u);
+    EXPECT_GE(elapsed, 40u);
     EXPECT_LT(elapsed, 2000u);
 }
 
@@ -30,7 +31,7 @@ TEST(Ticks, HighResCounterMatchesItsFrequency) {
     SleepMs(30);
     uint64_t b = HighResCounter();
     double seconds = static_cast<double>(b - a) / static_cast<double>(HighResFrequency());
-    EXPECT_GE(seconds, 0.025);
+    EXPECT_GE(seconds, 0.02);
     EXPECT_LT(seconds, 2.0);
 
     SetHighResSourceForTesting([] { return uint64_t{42}; });
