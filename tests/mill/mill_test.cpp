@@ -7,8 +7,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,17 @@ std::string ReadFile(const std::string& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void SetLogVariable(const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(kLogPathVariable, value.c_str());
+#else
+    if (value.empty())
+        unsetenv(kLogPathVariable);
+    else
+        setenv(kLogPathVariable, value.c_str(), 1);
+#endif
 }
 
 std::string TempPath(const char* name) {
@@ -390,6 +403,35 @@ TEST(MillDelivery, DestructionFreesQueuedSacksAndRaisesNothing) {
     platform::PumpMessages();  // nothing of the destroyed manager may run now
 }
 
+TEST(MillLog, FaultsInHandlersAreCaughtAndLogged) {
+    const std::string path = TempPath("mill_fault_log.txt");
+    std::remove(path.c_str());
+    {
+        CMill mill;
+        mill.LogPath = path;
+        int delivered = 0;
+        mill.OnPacketReceived = [&](CPipe*, int32_t code, const TJar&) {
+            ++delivered;
+            if (code == 1) throw std::runtime_error("host fault");
+        };
+        mill.OnSessionClosed = [](CPipe*, int32_t) { throw std::runtime_error("host fault"); };
+        CPipe* pipe = mill.AddPipe();
+        pipe->State = kPipeEstablished;
+        for (int32_t code : {1001, 1002}) {
+            auto sack = std::make_unique<TSack>();
+            sack->Code = code;
+            mill.PostSackMessage(pipe, std::move(sack));
+        }
+        EXPECT_TRUE(platform::RunMessagesUntil([&] { return delivered == 2; }, 2000));
+        pipe->FinishSession(0);
+        EXPECT_EQ(pipe->State, kPipeFinishing) << "the teardown goes on after a handler fault";
+    }
+    const std::string log = ReadFile(path);
+    EXPECT_NE(log.find(": *EXP*  CMill.DeliverSack\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(": *EXP*  CPipe.FinishSession\r\n"), std::string::npos) << log;
+    std::remove(path.c_str());
+}
+
 TEST(MillLog, WritesLinesOnlyWhenAPathIsSet) {
     const std::string path = TempPath("mill_log_test.txt");
     std::remove(path.c_str());
@@ -429,6 +471,22 @@ TEST(MillLog, WritesLinesOnlyWhenAPathIsSet) {
     }
     EXPECT_GE(count, 6);
     std::remove(path.c_str());
+
+    // The environment variable switches the log on for managers created afterwards.
+    SetLogVariable(path);
+    {
+        CMill mill;
+        EXPECT_EQ(mill.LogPath, path);
+    }
+    SetLogVariable("");
+    EXPECT_NE(ReadFile(path).find("CMill finishing"), std::string::npos);
+    std::remove(path.c_str());
+    {
+        CMill mill;
+        EXPECT_TRUE(mill.LogPath.empty());
+        mill.OpenSession(u"0.0.0.0", 1, u"p", u"u", u"w");
+    }
+    EXPECT_EQ(ReadFile(path), "") << "log written while off";
 
     // A log in a folder that does not exist changes nothing for the caller.
     CMill mill;
