@@ -271,7 +271,9 @@ Mag MagPow2(std::size_t bit) {
 
 // ---- Montgomery arithmetic on machine words ----
 
-#if defined(__SIZEOF_INT128__)
+// QM_BIGINT_NARROW_WORDS forces the 32-bit words of the i686 build, so that path is also
+// checked against GMP on machines that cannot run 32-bit code.
+#if defined(__SIZEOF_INT128__) && !defined(QM_BIGINT_NARROW_WORDS)
 using Limb = std::uint64_t;
 __extension__ typedef unsigned __int128 Wide;
 #else
