@@ -2,7 +2,11 @@
 // packet buffers and compression, on a real session manager (real sockets and owner-thread queue).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
+#if !defined(_WIN32)
+#include <poll.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -347,6 +351,23 @@ TEST_F(CoreLib, DestructionRaisesNoEvents) {
 }
 
 #if !defined(_WIN32)
+TEST_F(CoreLib, HostPollLoopDrivesThePump) {
+    // A host with its own poll loop: the descriptor turns readable when a pump request waits, and
+    // PumpMessages runs it.
+    const int fd = lib.MessageFd();
+    ASSERT_GE(fd, 0);
+    const uint64_t before = lib.Mill().PassCount();
+    // As a host loop does: wait for the descriptor, dispatch, repeat (bounded).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (lib.Mill().PassCount() == before && std::chrono::steady_clock::now() < deadline) {
+        pollfd entry{fd, POLLIN, 0};
+        ASSERT_EQ(poll(&entry, 1, 1000), 1);
+        EXPECT_TRUE(entry.revents & POLLIN);
+        PumpMessages();
+    }
+    EXPECT_GT(lib.Mill().PassCount(), before);
+}
+
 TEST_F(CoreLib, BytesThroughVariants) {
     const int32_t h = lib.OpenSession(u"127.0.0.1", 9, u"p", u"u", u"w");
     ASSERT_NE(h, 0);
