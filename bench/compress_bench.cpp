@@ -5,13 +5,14 @@
 // fixed order so runs compare. zlib compresses the corpus as one raw Deflate stream at levels
 // 1, 6 and 9 (its best case: one window over everything); ours compresses it as the chunked
 // form. Throughput is input bytes per second for compression and output bytes per second for
-// decompression, best of several rounds. Usage: compress_bench [MEGABYTES_PER_KIND]
+// decompression, best of several rounds of thread CPU time. Usage: compress_bench [MEGABYTES_PER_KIND]
 #include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -50,13 +51,19 @@ std::size_t Gather(Bytes& corpus, const fs::path& root, const std::function<bool
     return taken;
 }
 
+// CPU time of this thread: on a shared machine wall time mostly measures the other tenants.
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 double Seconds(const std::function<void()>& work, int rounds) {
     double best = 1e30;
     for (int r = 0; r < rounds; ++r) {
-        const auto t0 = std::chrono::steady_clock::now();
+        const double t0 = ThreadSeconds();
         work();
-        const auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
+        best = std::min(best, ThreadSeconds() - t0);
     }
     return best;
 }
@@ -87,6 +94,60 @@ bool ZlibInflate(const Bytes& in, Bytes& out) {
     return rc == Z_STREAM_END;
 }
 
+// Our form as zlib input: each compressed chunk body with the 3 block-header bits (final block,
+// dynamic codes) put back in front; stored chunks as they are.
+struct ChunkStream {
+    bool stored;
+    Bytes bytes;
+};
+
+std::vector<ChunkStream> AsZlibStreams(const Bytes& form) {
+    std::vector<ChunkStream> streams;
+    for (std::size_t pos = 0; pos + 2 <= form.size();) {
+        const std::size_t m = form[pos] | (form[pos + 1] << 8);
+        const std::uint8_t* c = &form[pos + 2];
+        const Bytes body(c + 1, c + m - 1);
+        if (c[0] == 0xCD) {
+            Bytes s(body.size() + 1);
+            unsigned carry = 0b101;
+            for (std::size_t i = 0; i < body.size(); ++i) {
+                s[i] = static_cast<std::uint8_t>(carry | (body[i] << 3));
+                carry = body[i] >> 5;
+            }
+            s[body.size()] = static_cast<std::uint8_t>(carry);
+            streams.push_back({false, s});
+        } else {
+            streams.push_back({true, body});
+        }
+        pos += 2 + m;
+    }
+    return streams;
+}
+
+// zlib inflating exactly the blocks we wrote: the same symbols, so the same decoding work.
+bool ZlibInflateChunks(const std::vector<ChunkStream>& streams, Bytes& out) {
+    z_stream z{};
+    inflateInit2(&z, -15);
+    std::size_t at = 0;
+    bool ok = true;
+    for (const ChunkStream& s : streams) {
+        if (s.stored) {
+            std::memcpy(out.data() + at, s.bytes.data(), s.bytes.size());
+            at += s.bytes.size();
+            continue;
+        }
+        inflateReset(&z);
+        z.next_in = const_cast<Bytef*>(s.bytes.data());
+        z.avail_in = static_cast<uInt>(s.bytes.size());
+        z.next_out = out.data() + at;
+        z.avail_out = static_cast<uInt>(out.size() - at);
+        ok = ::inflate(&z, Z_FINISH) == Z_STREAM_END && ok;
+        at = out.size() - z.avail_out;
+    }
+    inflateEnd(&z);
+    return ok && at == out.size();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,54 +172,66 @@ int main(int argc, char** argv) {
                 source / 1e6, binary / 1e6);
     if (corpus.size() < 10'000'000) std::printf("warning: corpus under 10 MB\n");
 
-    const int rounds = 3;
+    // The machine is shared, so ours and zlib level 6 are timed in alternating rounds and the
+    // best round of each counts: a burst of outside load then hits both sides alike.
+    const int rounds = 5;
     const double mb = static_cast<double>(corpus.size()) / 1e6;
     qm::TQMDefObj def;
     Bytes ours;
-    const double ourPack = Seconds(
-        [&] {
-            ours.clear();
-            def.Compress(corpus, ours);
-        },
-        rounds);
     Bytes back;
+    Bytes z6;
+    Bytes zout(corpus.size());
+    double ourPack = 1e30, ourUnpack = 1e30, zlib6Pack = 1e30, zlib6Unpack = 1e30, zlibOurs = 1e30;
+    std::vector<ChunkStream> streams;
     bool ok = true;
-    const double ourUnpack = Seconds(
-        [&] {
-            back.clear();
-            ok = ok && def.Decompress(ours, back);
-        },
-        rounds);
-    if (!ok || back != corpus) {
-        std::printf("FAILED: our round trip differs\n");
+    for (int r = 0; r < rounds; ++r) {
+        ourPack = std::min(ourPack, Seconds(
+                                        [&] {
+                                            ours.clear();
+                                            def.Compress(corpus, ours);
+                                        },
+                                        1));
+        zlib6Pack = std::min(zlib6Pack, Seconds([&] { z6 = ZlibDeflate(corpus, 6); }, 1));
+        ourUnpack = std::min(ourUnpack, Seconds(
+                                            [&] {
+                                                back.clear();
+                                                ok = def.Decompress(ours, back) && ok;
+                                            },
+                                            1));
+        zlib6Unpack = std::min(zlib6Unpack, Seconds([&] { ok = ZlibInflate(z6, zout) && ok; }, 1));
+        if (r == 0) streams = AsZlibStreams(ours);
+        zlibOurs = std::min(zlibOurs, Seconds([&] { ok = ZlibInflateChunks(streams, zout) && ok; }, 1));
+    }
+    if (!ok || back != corpus || zout != corpus) {
+        std::printf("FAILED: a round trip differs\n");
         return 1;
     }
 
     std::printf("\n%-14s %12s %9s %14s %14s\n", "coder", "size", "ratio", "compress MB/s", "inflate MB/s");
-    std::printf("%-14s %12zu %8.2f%% %14.1f %14.1f\n", "qm TQMDefObj", ours.size(),
-                100.0 * static_cast<double>(ours.size()) / static_cast<double>(corpus.size()), mb / ourPack,
-                mb / ourUnpack);
-    double zlib6Pack = 0;
-    double zlib6Unpack = 0;
-    for (const int level : {1, 6, 9}) {
+    const auto row = [&](const char* name, std::size_t size, double pack, double unpack) {
+        std::printf("%-14s %12zu %8.2f%% %14.1f %14.1f\n", name, size,
+                    100.0 * static_cast<double>(size) / static_cast<double>(corpus.size()), mb / pack,
+                    mb / unpack);
+    };
+    row("qm TQMDefObj", ours.size(), ourPack, ourUnpack);
+    for (const int level : {1, 9}) {
         Bytes z;
-        const double pack = Seconds([&] { z = ZlibDeflate(corpus, level); }, rounds);
-        Bytes out(corpus.size());
-        bool zok = true;
-        const double unpack = Seconds([&] { zok = zok && ZlibInflate(z, out); }, rounds);
-        if (!zok || out != corpus) {
+        const double pack = Seconds([&] { z = ZlibDeflate(corpus, level); }, 3);
+        const double unpack = Seconds([&] { ok = ZlibInflate(z, zout) && ok; }, 3);
+        if (!ok || zout != corpus) {
             std::printf("FAILED: zlib round trip differs\n");
             return 1;
         }
-        std::printf("zlib level %-3d %12zu %8.2f%% %14.1f %14.1f\n", level, z.size(),
-                    100.0 * static_cast<double>(z.size()) / static_cast<double>(corpus.size()), mb / pack,
-                    mb / unpack);
-        if (level == 6) {
-            zlib6Pack = pack;
-            zlib6Unpack = unpack;
+        if (level == 1) row("zlib level 1", z.size(), pack, unpack);
+        if (level == 9) {
+            row("zlib level 6", z6.size(), zlib6Pack, zlib6Unpack);
+            row("zlib level 9", z.size(), pack, unpack);
         }
     }
-    std::printf("\ncompression: %.2fx zlib level 6; decompression: %.2fx zlib inflate (of level 6)\n",
-                zlib6Pack / ourPack, zlib6Unpack / ourUnpack);
+    std::printf("zlib inflate of our blocks        %14.1f\n", mb / zlibOurs);
+    std::printf(
+        "\ncompression: %.2fx zlib level 6; decompression: %.2fx zlib inflate of its level-6 stream, "
+        "%.2fx zlib inflate of our blocks\n",
+        zlib6Pack / ourPack, zlib6Unpack / ourUnpack, zlibOurs / ourUnpack);
     return 0;
 }

@@ -6,6 +6,7 @@
 // symbol, length and distance is checked against the piece's bounds before it is used, and the
 // bit reader never loads a byte outside the body (bits past its end read as zero and are
 // counted, so a body that runs out of bits before its end-of-block code is rejected).
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -54,13 +55,33 @@ std::uint32_t DistEntry(unsigned sym, unsigned bits) {
     return Entry(kKindInvalid, 0, bits, 0);
 }
 
-unsigned Reverse(unsigned code, unsigned len) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < len; ++i) {
-        r = (r << 1) | (code & 1);
-        code >>= 1;
+constexpr std::array<std::uint8_t, 256> kReversedByte = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = 0;
+        for (unsigned b = 0; b < 8; ++b) r |= ((i >> b) & 1) << (7 - b);
+        t[i] = static_cast<std::uint8_t>(r);
     }
-    return r;
+    return t;
+}();
+
+// The low `len` bits of `code` in reverse order (len <= 15).
+inline unsigned Reverse(unsigned code, unsigned len) {
+    const unsigned r16 =
+        (static_cast<unsigned>(kReversedByte[code & 0xFF]) << 8) | kReversedByte[(code >> 8) & 0xFF];
+    return r16 >> (16 - len);
+}
+
+inline std::uint32_t Lookup(const std::uint32_t* table, std::uint64_t bits) {
+    const std::uint32_t e = table[bits & kPrimaryMask];
+    if ((e & kKindMask) != kKindSubtable) return e;
+    return table[Value(e) + ((bits >> kPrimaryBits) & kSecondaryMask)];
+}
+
+inline void Copy8(std::uint8_t* dst, const std::uint8_t* src) {
+    std::uint64_t v;
+    std::memcpy(&v, src, 8);
+    std::memcpy(dst, &v, 8);
 }
 
 enum class CodeShape { kBad, kComplete, kEmpty, kSingle };
@@ -99,6 +120,8 @@ bool BuildTable(const std::uint8_t* lengths, int n, std::uint32_t* table, bool a
     if (shape == CodeShape::kBad) return false;
     if (shape != CodeShape::kComplete && !allowSingleOrEmpty) return false;
 
+    // The primary slots are cleared first so that no subtable link of an earlier block survives;
+    // a complete code then writes every slot of its subtables itself.
     constexpr std::uint32_t invalid = Entry(kKindInvalid, 0, 1, 0);
     for (std::uint32_t i = 0; i <= kPrimaryMask; ++i) table[i] = invalid;
     if (shape == CodeShape::kSingle) {
@@ -124,7 +147,6 @@ bool BuildTable(const std::uint8_t* lengths, int n, std::uint32_t* table, bool a
         const std::uint32_t prefix = rev & kPrimaryMask;
         if ((table[prefix] & kKindMask) != kKindSubtable) {
             table[prefix] = Entry(kKindSubtable, nextSub, 0, 0);
-            for (std::uint32_t i = 0; i <= kSecondaryMask; ++i) table[nextSub + i] = invalid;
             nextSub += 1u << kSecondaryBits;
         }
         std::uint32_t* sub = table + Value(table[prefix]);
@@ -172,6 +194,12 @@ class BitReader {
     std::uint32_t Take(unsigned n) {
         const auto v = static_cast<std::uint32_t>(buf_ & ((std::uint64_t{1} << n) - 1));
         Drop(n);
+        return v;
+    }
+    // Skips a code of `codeBits` and takes the `extraBits` that follow it.
+    std::uint32_t TakeAfter(unsigned codeBits, unsigned extraBits) {
+        const auto v = static_cast<std::uint32_t>((buf_ >> codeBits) & ((std::uint64_t{1} << extraBits) - 1));
+        Drop(codeBits + extraBits);
         return v;
     }
     // True while no bit past the end of the body has been consumed.
@@ -245,7 +273,8 @@ bool ReadHeader(UnpackWork& w, BitReader& in, int& hlit, int& hdist) {
 
 }  // namespace
 
-bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std::size_t& produced) {
+bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std::uint8_t* out,
+                std::size_t& produced) {
     BitReader in(body, length);
     int hlit = 0;
     int hdist = 0;
@@ -254,54 +283,80 @@ bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std
     if (!BuildTable(w.lengths, hlit, w.litTable, false, LitLenEntry)) return false;
     if (!BuildTable(w.lengths + hlit, hdist, w.distTable, true, DistEntry)) return false;
 
-    const std::uint32_t* lit = w.litTable;
-    const std::uint32_t* dist = w.distTable;
-    std::uint8_t* const out = w.out;
+    const std::uint32_t* const lit = w.litTable;
+    const std::uint32_t* const dist = w.distTable;
     std::size_t pos = 0;
+    // At the top of the loop the buffer has just been refilled (at least 56 bits) and e is the
+    // literal/length entry for the bits at hand.
+    in.Refill();
+    std::uint32_t e = Lookup(lit, in.Peek());
     for (;;) {
-        in.Refill();
-        std::uint64_t bits = in.Peek();
-        std::uint32_t e = lit[bits & kPrimaryMask];
-        if ((e & kKindMask) == kKindSubtable) e = lit[Value(e) + ((bits >> kPrimaryBits) & kSecondaryMask)];
-        const std::uint32_t kind = e & kKindMask;
-        if (kind == kKindLiteral) {
-            if (pos >= kChunkSize) return false;
+        if ((e & kKindMask) == kKindLiteral) {
+            if (kChunkSize - pos < 3) {
+                // Near the end of the area: one literal at a time, each checked.
+                if (pos >= kChunkSize) return false;
+                out[pos++] = static_cast<std::uint8_t>(Value(e));
+                in.Drop(CodeBits(e));
+                in.Refill();
+                e = Lookup(lit, in.Peek());
+                continue;
+            }
+            // Up to three literals per refill (3 x 15 bits <= 56); after one or two, at least
+            // 26 bits are left, enough for the next lookup.
             out[pos++] = static_cast<std::uint8_t>(Value(e));
             in.Drop(CodeBits(e));
-            continue;
+            e = Lookup(lit, in.Peek());
+            if ((e & kKindMask) == kKindLiteral) {
+                out[pos++] = static_cast<std::uint8_t>(Value(e));
+                in.Drop(CodeBits(e));
+                e = Lookup(lit, in.Peek());
+                if ((e & kKindMask) == kKindLiteral) {
+                    out[pos++] = static_cast<std::uint8_t>(Value(e));
+                    in.Drop(CodeBits(e));
+                    in.Refill();
+                    e = Lookup(lit, in.Peek());
+                    continue;
+                }
+            }
+            // A length or end code was looked up with the bits at hand; refilling only adds bits
+            // above them, and gives room for the whole length/distance pair.
+            in.Refill();
         }
-        if (kind != kKindBase) {
-            if (kind != kKindEnd) return false;
+        if ((e & kKindMask) != kKindBase) {
+            if ((e & kKindMask) != kKindEnd) return false;
             in.Drop(CodeBits(e));
             break;
         }
-        in.Drop(CodeBits(e));
-        const std::size_t len = Value(e) + in.Take(ExtraBits(e));
-
-        bits = in.Peek();
-        e = dist[bits & kPrimaryMask];
-        if ((e & kKindMask) == kKindSubtable) e = dist[Value(e) + ((bits >> kPrimaryBits) & kSecondaryMask)];
+        const std::size_t len = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
+        e = Lookup(dist, in.Peek());
         if ((e & kKindMask) != kKindBase) return false;
-        in.Drop(CodeBits(e));
-        const std::size_t d = Value(e) + in.Take(ExtraBits(e));
-
+        const std::size_t d = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
         if (d > pos || len > kChunkSize - pos) return false;
+
+        // The next symbol is looked up before the copy, so the two overlap.
+        in.Refill();
+        e = Lookup(lit, in.Peek());
+
         std::uint8_t* dst = out + pos;
         const std::uint8_t* src = dst - d;
         pos += len;
         if (d >= 8) {
-            // Whole words; the last one may spill up to 7 bytes into the slack behind the area.
-            std::size_t k = 0;
-            do {
-                std::uint64_t v;
-                std::memcpy(&v, src + k, 8);
-                std::memcpy(dst + k, &v, 8);
-                k += 8;
-            } while (k < len);
+            // Whole words, two at once since most matches are short; the last word may spill up
+            // to 13 bytes into the slack behind the area. With d >= 8 every word read lies in
+            // bytes already written.
+            Copy8(dst, src);
+            Copy8(dst + 8, src + 8);
+            for (std::size_t k = 16; k < len; k += 8) Copy8(dst + k, src + k);
         } else if (d == 1) {
-            std::memset(dst, *src, len);
+            const std::uint64_t v = 0x0101010101010101ull * *src;
+            for (std::size_t k = 0; k < len; k += 8) std::memcpy(dst + k, &v, 8);
         } else {
-            for (std::size_t k = 0; k < len; ++k) dst[k] = src[k];
+            // A short period: lay down its first repeats byte by byte until a whole number of
+            // periods spans at least a word, then copy words from that many periods back.
+            const std::size_t span = d * ((8 + d - 1) / d);
+            std::size_t k = 0;
+            for (; k < span && k < len; ++k) dst[k] = src[k];
+            for (; k < len; k += 8) Copy8(dst + k, dst + k - span);
         }
     }
     if (!in.Sound()) return false;

@@ -57,9 +57,12 @@ struct UnpackWork {
 // returns its length in bytes.
 std::size_t PackBody(PackWork& w, std::size_t n, std::size_t tooFar);
 
-// Decodes a compressed body into w.out; false for any malformed body. On success `produced`
-// is the piece length (at most 32768).
-bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std::size_t& produced);
+// Decodes a compressed body into `out`, which must have kChunkSize + kOutputSlack writable
+// bytes (w.out, or the caller's final output); false for any malformed body. On success
+// `produced` is the piece length (at most 32768). Bytes of `out` past the piece may have been
+// written either way.
+bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std::uint8_t* out,
+                std::size_t& produced);
 
 // Lengths of a length-limited prefix code for freq[0..n) (n <= 288). Symbols with frequency 0
 // get length 0. A lone used symbol gets length 1 together with a partner symbol, so the code

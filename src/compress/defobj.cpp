@@ -51,7 +51,7 @@ bool TQMDefObj::UnpackChunk(std::span<const std::uint8_t> chunk, std::span<const
     }
     if (!unpack_) unpack_ = std::make_unique<UnpackWork>();
     std::size_t produced = 0;
-    if (!UnpackBody(*unpack_, chunk.data() + 1, m - 2, produced)) return false;
+    if (!UnpackBody(*unpack_, chunk.data() + 1, m - 2, unpack_->out, produced)) return false;
     piece = {unpack_->out, produced};
     return true;
 }
@@ -85,20 +85,32 @@ bool TQMDefObj::Decompress(std::span<const std::uint8_t> in, std::vector<std::ui
         pos += m;
     }
     const std::size_t before = out.size();
-    out.reserve(before + std::min({bound, limit, in.size() * 8 + kChunkSize}));
+    out.reserve(before + std::min({bound, limit, in.size() * 8 + kChunkSize}) + kOutputSlack);
 
-    for (std::size_t pos = 0; pos < in.size();) {
+    bool ok = true;
+    for (std::size_t pos = 0; ok && pos < in.size();) {
         const std::size_t m = in[pos] | (static_cast<std::size_t>(in[pos + 1]) << 8);
         pos += kChunkLengthBytes;
-        std::span<const std::uint8_t> piece;
-        if (!UnpackChunk(in.subspan(pos, m), piece) || piece.size() > limit - (out.size() - before)) {
-            out.resize(before);
-            return false;
-        }
-        out.insert(out.end(), piece.begin(), piece.end());
+        const std::span<const std::uint8_t> chunk = in.subspan(pos, m);
         pos += m;
+        const std::size_t room = limit - (out.size() - before);
+        if (m >= 2 && chunk[0] == kMarkerCompressed && chunk[m - 1] == kTrailer) {
+            // Compressed chunks decode straight into the output, saving a copy of every piece.
+            if (!unpack_) unpack_ = std::make_unique<UnpackWork>();
+            const std::size_t base = out.size();
+            out.resize(base + kChunkSize + kOutputSlack);
+            std::size_t produced = 0;
+            ok = UnpackBody(*unpack_, chunk.data() + 1, m - 2, out.data() + base, produced) &&
+                 produced <= room;
+            out.resize(base + produced);
+            continue;
+        }
+        std::span<const std::uint8_t> piece;
+        ok = UnpackChunk(chunk, piece) && piece.size() <= room;
+        if (ok) out.insert(out.end(), piece.begin(), piece.end());
     }
-    return true;
+    if (!ok) out.resize(before);
+    return ok;
 }
 
 bool TQMDefObj::CompressBlock(std::vector<std::uint8_t>& data) {
