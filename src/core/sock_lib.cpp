@@ -13,6 +13,17 @@
 #include "qmsock/loop.h"
 
 namespace qm {
+namespace {
+
+// Calls a host handler through a copy of its slot: a host may empty or replace the slot from inside
+// its own handler, which would otherwise destroy the callable while it runs.
+template <class Slot, class... Args>
+void Raise(const Slot& slot, Args&&... args) {
+    Slot handler = slot;
+    handler(std::forward<Args>(args)...);
+}
+
+}  // namespace
 
 CSockLib::CSockLib() {
     mill_ = std::make_unique<CMill>();
@@ -93,20 +104,20 @@ void CSockLib::InstallNotificationHandlers() {
                                    const std::u16string& username, std::u16string& password, bool& accept) {
         if (!OnSessionRequest) return;
         const int32_t handle = AddPeer(pipe, kPeerPending)->Handle;
-        OnSessionRequest(*this, handle, protocol, username, password, accept);
+        Raise(OnSessionRequest, *this, handle, protocol, username, password, accept);
         if (!accept) RemovePeer(handle);
     };
     mill.OnSessionOpen = [this](CPipe* pipe) {
         CPeer* peer = PeerOfPipe(pipe);
         if (peer == nullptr || !OnSessionOpen) return;
         peer->State = kPeerOpen;
-        OnSessionOpen(*this, peer->Handle);
+        Raise(OnSessionOpen, *this, peer->Handle);
     };
     mill.OnSessionInvoked = [this](CPipe* pipe) {
         CPeer* peer = PeerOfPipe(pipe);
         if (peer == nullptr || !OnSessionInvoked) return;
         peer->State = kPeerOpen;
-        OnSessionInvoked(*this, peer->Handle);
+        Raise(OnSessionInvoked, *this, peer->Handle);
     };
     // The three closing notifications: the state drops to 0 before the host hears of it, and the peer
     // goes only after the host returns, so the handle is still usable inside the event.
@@ -116,7 +127,7 @@ void CSockLib::InstallNotificationHandlers() {
             if (peer == nullptr || !(this->*slot) || peer->State == kPeerClosed) return;
             peer->State = kPeerClosed;
             const int32_t handle = peer->Handle;
-            (this->*slot)(*this, handle, code);
+            Raise(this->*slot, *this, handle, code);
             RemovePeer(handle);
         };
     };
@@ -128,12 +139,12 @@ void CSockLib::InstallNotificationHandlers() {
         if (peer == nullptr || !OnPacketReceived || peer->State != kPeerOpen) return;
         // Whatever the host left unread of the previous packet is dropped.
         peer->Jar = body;
-        OnPacketReceived(*this, peer->Handle, code);
+        Raise(OnPacketReceived, *this, peer->Handle, code);
     };
     mill.OnPacketSent = [this](CPipe* pipe, int32_t code) {
         CPeer* peer = PeerOfPipe(pipe);
         if (peer == nullptr || !OnPacketSent || peer->State != kPeerOpen) return;
-        OnPacketSent(*this, peer->Handle, code);
+        Raise(OnPacketSent, *this, peer->Handle, code);
     };
 }
 
@@ -265,7 +276,7 @@ bool CSockLib::CloseSession(int32_t aHandle) {
     // The manager's closing notification finds the state already 0 and stays silent, so the host
     // hears exactly one OnSessionClosed(handle, 1), from here.
     mill_->CloseSession(CurrentPipe());
-    if (OnSessionClosed) OnSessionClosed(*this, aHandle, 1);
+    if (OnSessionClosed) Raise(OnSessionClosed, *this, aHandle, 1);
     RemovePeer(aHandle);
     return true;
 }

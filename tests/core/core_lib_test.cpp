@@ -207,6 +207,18 @@ TEST_F(CoreLib, HandlerMayCloseItsOwnSessionInsideAnEvent) {
     EXPECT_EQ(pipe->State, kPipeFinishing);
 }
 
+TEST_F(CoreLib, HandlerMayEmptyItsOwnSlotWhileItRuns) {
+    const int32_t h = lib.OpenSession(u"127.0.0.1", 9, u"p", u"u", u"w");
+    ASSERT_NE(h, 0);
+    std::string captured(64, 'c');  // state owned by the callable, read after the slot is emptied
+    lib.OnSessionRejected = [&, captured](CSockLib& l, int32_t handle, int32_t code) {
+        l.OnSessionRejected = nullptr;
+        events.push_back({captured.substr(0, 1), handle, code});
+    };
+    lib.Mill().Pipes.back()->FinishSession(11);
+    EXPECT_EQ(events, (std::vector<Event>{{"c", h, 11}}));
+}
+
 TEST_F(CoreLib, UnacceptedRequestLeavesNothingBehind) {
     CPipe* pipe = InboundPipe();
     std::u16string password = u"given";
