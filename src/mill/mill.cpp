@@ -240,14 +240,19 @@ bool CMill::CloseSession(const CPipe* pipe) {
 TSack* CMill::SendSack(const CPipe* pipe, int32_t code, bool needOkay) {
     if (LogOn()) Log("CMill.SendSack1 " + std::to_string(code));
     if (!SelectPipe(pipe) || Current->State != kPipeEstablished) return nullptr;
-    const int32_t wire = WireCode(code);
-    TSack* sack = Current->PostSack(wire);
-    if (needOkay) {
-        sack->NeedOkay = true;
-        Current->Okays.push_back(TOkay{wire, sack->Body.Length()});
+    try {
+        const int32_t wire = WireCode(code);
+        TSack* sack = Current->PostSack(wire);
+        if (needOkay) {
+            sack->NeedOkay = true;
+            Current->Okays.push_back(TOkay{wire, sack->Body.Length()});
+        }
+        if (LogOn()) Log("CMill.SendSack2 " + std::to_string(wire));
+        return sack;
+    } catch (...) {
+        Log("*EXP*  CMill.SendSack");
+        return nullptr;
     }
-    if (LogOn()) Log("CMill.SendSack2 " + std::to_string(wire));
-    return sack;
 }
 
 bool CMill::StartListening(int32_t port) {
@@ -355,32 +360,62 @@ int32_t CMill::GetOkaySize(const CPipe* pipe, int32_t code) {
 
 bool CMill::TextToBuffer(const CPipe* pipe, std::u16string_view value) {
     if (!SelectPipe(pipe)) return false;
-    JarAddWideText(Current->BuildJar, value);
-    return true;
+    try {
+        JarAddWideText(Current->BuildJar, value);
+        return true;
+    } catch (...) {
+        // A buffer that cannot grow (out of memory, or past the 32-bit length) keeps what it had.
+        Log("*EXP*  CMill.TextToBuffer");
+        return false;
+    }
 }
 
 bool CMill::IntegerToBuffer(const CPipe* pipe, int32_t value) {
     if (!SelectPipe(pipe)) return false;
-    JarAddInteger(Current->BuildJar, value);
-    return true;
+    try {
+        JarAddInteger(Current->BuildJar, value);
+        return true;
+    } catch (...) {
+        // A buffer that cannot grow (out of memory, or past the 32-bit length) keeps what it had.
+        Log("*EXP*  CMill.IntegerToBuffer");
+        return false;
+    }
 }
 
 bool CMill::Int64ToBuffer(const CPipe* pipe, int64_t value) {
     if (!SelectPipe(pipe)) return false;
-    JarAddInt64(Current->BuildJar, value);
-    return true;
+    try {
+        JarAddInt64(Current->BuildJar, value);
+        return true;
+    } catch (...) {
+        // A buffer that cannot grow (out of memory, or past the 32-bit length) keeps what it had.
+        Log("*EXP*  CMill.Int64ToBuffer");
+        return false;
+    }
 }
 
 bool CMill::BooleanToBuffer(const CPipe* pipe, bool value) {
     if (!SelectPipe(pipe)) return false;
-    JarAddBoolean(Current->BuildJar, value);
-    return true;
+    try {
+        JarAddBoolean(Current->BuildJar, value);
+        return true;
+    } catch (...) {
+        // A buffer that cannot grow (out of memory, or past the 32-bit length) keeps what it had.
+        Log("*EXP*  CMill.BooleanToBuffer");
+        return false;
+    }
 }
 
 bool CMill::BytesToBuffer(const CPipe* pipe, const TJar& value) {
     if (!SelectPipe(pipe)) return false;
-    JarAddJar(Current->BuildJar, value);
-    return true;
+    try {
+        JarAddJar(Current->BuildJar, value);
+        return true;
+    } catch (...) {
+        // A buffer that cannot grow (out of memory, or past the 32-bit length) keeps what it had.
+        Log("*EXP*  CMill.BytesToBuffer");
+        return false;
+    }
 }
 
 // ---- Settings -------------------------------------------------------------------------------------------
