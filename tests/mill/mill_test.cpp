@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -186,6 +188,17 @@ TEST(MillPump, NeverMoreThanOneRequestOutstanding) {
     EXPECT_FALSE(mill.PumpPending.load());
     // With the loop running, passes follow every interval.
     EXPECT_TRUE(platform::RunMessagesUntil([&] { return mill.PassCount() >= 4; }, 2000));
+}
+
+TEST(MillPump, DestructionWaitsAboutOneIntervalForTheWorker) {
+    auto mill = std::make_unique<CMill>();
+    platform::SleepMs(25);
+    const auto start = std::chrono::steady_clock::now();
+    mill.reset();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    // One 10 ms interval plus scheduling slack on a busy machine; a worker that slept on or missed
+    // the stop request would take far longer.
+    EXPECT_LT(waited, std::chrono::milliseconds(500));
 }
 
 TEST(MillPump, AcceptsOnlyWithARequestHandlerAndOnePerPass) {
