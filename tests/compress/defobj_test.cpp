@@ -458,6 +458,59 @@ TEST(DefObjDecode, LoneDistanceCodeAndOtherRfcForms) {
     EXPECT_EQ(std::string(data.begin(), data.end()), "abbbb");
 }
 
+// RFC 1951 length and distance codes, written out here independently of the library's tables.
+struct Code {
+    int symbol;
+    std::uint32_t extra;
+    unsigned bits;
+};
+Code LengthCode(int length) {
+    static const int base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static const unsigned extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                     2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    int i = 28;
+    while (base[i] > length) --i;
+    return {257 + i, static_cast<std::uint32_t>(length - base[i]), extra[i]};
+}
+Code DistanceCode(int distance) {
+    int code = 0;
+    int base = 1;
+    for (;; ++code) {
+        const unsigned bits = code < 4 ? 0 : static_cast<unsigned>(code / 2 - 1);
+        if (distance < base + (1 << bits)) return {code, static_cast<std::uint32_t>(distance - base), bits};
+        base += 1 << bits;
+    }
+}
+
+TEST(DefObjDecode, MatchCopiesAtEveryShortDistanceAndLength) {
+    // Overlapping copies of short periods and word-wise copies of all lengths around the word
+    // size, against a byte-by-byte expansion.
+    for (int distance = 1; distance <= 24; ++distance) {
+        BlockBuilder b(FixedLitLengths(), FullDistLengths());
+        b.Start();
+        std::string expected;
+        for (int i = 0; i < distance; ++i) {
+            const char c = static_cast<char>('A' + (i * 7) % 26);
+            b.Lit(c);
+            expected.push_back(c);
+        }
+        for (int length = 3; length <= 40; ++length) {
+            const Code l = LengthCode(length);
+            const Code d = DistanceCode(distance);
+            b.Lit(l.symbol, l.extra, l.bits).Dist(d.symbol, d.extra, d.bits);
+            for (int k = 0; k < length; ++k) expected.push_back(expected[expected.size() - distance]);
+            b.Lit('.');
+            expected.push_back('.');
+        }
+        b.Lit(256);
+        TQMDefObj def;
+        Bytes data = Frame(b.Body());
+        ASSERT_TRUE(def.DecompressBlock(data)) << distance;
+        EXPECT_EQ(std::string(data.begin(), data.end()), expected) << "distance " << distance;
+    }
+}
+
 TEST(DefObjDecode, LimitBoundsTheOutput) {
     const Bytes in = TextLike(100000, 30);
     TQMDefObj def;
