@@ -48,6 +48,34 @@ TEST(PosixOwnerQueue, PollFdIsReadableExactlyWhileMessagesWait) {
     EXPECT_FALSE(ReadableNow(fd));
 }
 
+// A host loop that wakes on the descriptor must find the message when it pumps: a
+// post that woke the descriptor before marking the queue non-empty made the loop
+// spin on empty wake-ups while the posting thread was between the two steps.
+TEST(PosixOwnerQueue, EveryWakeUpFindsAMessage) {
+    constexpr int kPosts = 20000;
+    int handled = 0;
+    OwnerQueue q([&](uint32_t, uintptr_t, void*) { ++handled; }, nullptr);
+    const int fd = q.PollFd();
+    ASSERT_GE(fd, 0);
+    std::thread poster([&q] {
+        for (int i = 0; i < kPosts; ++i) {
+            q.Post(kSackMessage, 0, nullptr);
+            std::this_thread::yield();
+        }
+    });
+    int emptyWakeUps = 0;
+    while (handled < kPosts) {
+        if (!ReadableNow(fd, 5000)) break;
+        const int before = handled;
+        PumpMessages();
+        if (handled == before && ++emptyWakeUps > 1000) break;  // spinning: the fault shows
+    }
+    poster.join();
+    PumpMessages();
+    EXPECT_EQ(handled, kPosts);
+    EXPECT_EQ(emptyWakeUps, 0);
+}
+
 TEST(PosixSockets, ReadinessWorksOnDescriptorsAboveSelectsLimit) {
     constexpr int kHigh = 1500;  // above FD_SETSIZE (1024): select() would write past its set
     rlimit lim{};

@@ -57,11 +57,13 @@ struct ThreadQueue {
     }
 
     // Both under mutex: the descriptor's state always follows the FIFO's.
+    // The flag goes up before the descriptor wakes anyone: a host's poll loop woken
+    // by the write must find the message when it pumps, not spin until it appears.
     void Signal() {
+        nonEmpty.store(true, std::memory_order_release);
         uint64_t one = 1;
         while (write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
         }
-        nonEmpty.store(true, std::memory_order_release);
     }
     void Unsignal() {
         uint64_t value;
