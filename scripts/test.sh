@@ -9,6 +9,10 @@ bash scripts/install-deps.sh || exit 1
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 summary=()
+passed=0
+failed=0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 
 build() {  # build <preset>
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
@@ -16,11 +20,18 @@ build() {  # build <preset>
 
 run_tests() {  # run_tests <preset>
   echo "== ctest: build/$1 =="
-  if ctest --preset "$1" -j "$jobs" --timeout 900; then
+  if ctest --preset "$1" -j "$jobs" --timeout 900 | tee "$log"; then
     summary+=("build/$1: passed")
   else
     summary+=("build/$1: FAILED")
     status=1
+  fi
+  # "NN% tests passed, F tests failed out of T"
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=$((failed + BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
   fi
 }
 
@@ -47,4 +58,5 @@ fi
 
 echo "== summary =="
 printf '%s\n' "${summary[@]}"
+echo "tests: $passed passed, $failed failed"
 exit $status
