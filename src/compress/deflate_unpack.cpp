@@ -40,9 +40,6 @@ constexpr std::uint32_t Value(std::uint32_t e) {
     return e >> 16;
 }
 
-constexpr std::uint32_t kPrimaryMask = (1u << kPrimaryBits) - 1;
-constexpr std::uint32_t kSecondaryMask = (1u << kSecondaryBits) - 1;
-
 std::uint32_t LitLenEntry(unsigned sym, unsigned bits) {
     if (sym < 256) return Entry(kKindLiteral, sym, bits, 0);
     if (sym == kEndOfBlock) return Entry(kKindEnd, 0, bits, 0);
@@ -74,16 +71,54 @@ inline unsigned Reverse(unsigned code, unsigned len) {
     return r16 >> (16 - len);
 }
 
+// A two-level table whose primary part is indexed by the next `Primary` bits; a secondary table
+// covers the remaining bits of the longest code.
+template <unsigned Primary>
+struct Geometry {
+    static constexpr std::uint32_t kMask = (1u << Primary) - 1;
+    static constexpr unsigned kSecondaryBits = kMaxCodeBits - Primary;
+    static constexpr std::uint32_t kSecondaryMask = (1u << kSecondaryBits) - 1;
+};
+
+template <unsigned Primary>
 inline std::uint32_t Lookup(const std::uint32_t* table, std::uint64_t bits) {
-    const std::uint32_t e = table[bits & kPrimaryMask];
-    if ((e & kKindMask) != kKindSubtable) return e;
-    return table[Value(e) + ((bits >> kPrimaryBits) & kSecondaryMask)];
+    using G = Geometry<Primary>;
+    const std::uint32_t e = table[bits & G::kMask];
+    if ((e & kKindMask) != kKindSubtable) [[likely]]
+        return e;
+    return table[Value(e) + ((bits >> Primary) & G::kSecondaryMask)];
 }
 
 inline void Copy8(std::uint8_t* dst, const std::uint8_t* src) {
     std::uint64_t v;
     std::memcpy(&v, src, 8);
     std::memcpy(dst, &v, 8);
+}
+
+// Copies a match of `len` bytes (3..258) from `d` bytes back (1 <= d), overlapping its own
+// output when d < len, as a byte-by-byte copy would. It may write up to 29 bytes past
+// dst + len, which kOutputSlack covers behind the area.
+inline void CopyMatch(std::uint8_t* dst, std::size_t d, std::size_t len) {
+    const std::uint8_t* src = dst - d;
+    if (d >= 8) {
+        // With d >= 8 every word read lies in bytes already written. Four words cover most
+        // matches with no loop branch to mispredict.
+        Copy8(dst, src);
+        Copy8(dst + 8, src + 8);
+        Copy8(dst + 16, src + 16);
+        Copy8(dst + 24, src + 24);
+        for (std::size_t k = 32; k < len; k += 8) Copy8(dst + k, src + k);
+    } else if (d == 1) {
+        const std::uint64_t v = 0x0101010101010101ull * *src;
+        for (std::size_t k = 0; k < len; k += 8) std::memcpy(dst + k, &v, 8);
+    } else {
+        // A short period: lay down its first repeats byte by byte until a whole number of
+        // periods spans at least a word, then copy words from that many periods back.
+        const std::size_t span = d * ((8 + d - 1) / d);
+        std::size_t k = 0;
+        for (; k < span && k < len; ++k) dst[k] = src[k];
+        for (; k < len; k += 8) Copy8(dst + k, dst + k - span);
+    }
 }
 
 enum class CodeShape { kBad, kComplete, kEmpty, kSingle };
@@ -114,9 +149,12 @@ CodeShape Examine(const std::uint8_t* lengths, int n, unsigned next[kMaxCodeBits
 
 // Builds a two-level table. A complete code fills every slot; for a lone 1-bit code both bit
 // values name that symbol; an empty code leaves every slot invalid.
-template <typename MakeEntry>
+template <unsigned Primary, typename MakeEntry>
 bool BuildTable(const std::uint8_t* lengths, int n, std::uint32_t* table, bool allowSingleOrEmpty,
                 MakeEntry make) {
+    using G = Geometry<Primary>;
+    constexpr std::uint32_t kPrimaryMask = G::kMask;
+    constexpr unsigned kPrimaryBits = Primary;
     unsigned next[kMaxCodeBits + 1] = {};
     const CodeShape shape = Examine(lengths, n, next);
     if (shape == CodeShape::kBad) return false;
@@ -149,10 +187,10 @@ bool BuildTable(const std::uint8_t* lengths, int n, std::uint32_t* table, bool a
         const std::uint32_t prefix = rev & kPrimaryMask;
         if ((table[prefix] & kKindMask) != kKindSubtable) {
             table[prefix] = Entry(kKindSubtable, nextSub, 0, 0);
-            nextSub += 1u << kSecondaryBits;
+            nextSub += 1u << G::kSecondaryBits;
         }
         std::uint32_t* sub = table + Value(table[prefix]);
-        for (std::uint32_t i = rev >> kPrimaryBits; i <= kSecondaryMask; i += 1u << (len - kPrimaryBits)) {
+        for (std::uint32_t i = rev >> kPrimaryBits; i <= G::kSecondaryMask; i += 1u << (len - kPrimaryBits)) {
             sub[i] = e;
         }
     }
@@ -165,16 +203,24 @@ class BitReader {
   public:
     BitReader(const std::uint8_t* p, std::size_t length) : p_(p), end_(p + length) {}
 
+    // Bytes of the body not yet loaded into the buffer.
+    std::size_t BytesLeft() const { return static_cast<std::size_t>(end_ - p_); }
+
+    // Refill for a caller that has made sure that BytesLeft() >= 8.
+    void RefillWord() {
+        // Bits above the count are the next stream bits, so loading them again later by
+        // OR-ing the same bytes in at the same positions changes nothing.
+        std::uint64_t w;
+        std::memcpy(&w, p_, 8);
+        if constexpr (std::endian::native == std::endian::big) w = ByteSwap(w);
+        buf_ |= w << count_;
+        p_ += (63 - count_) >> 3;
+        count_ |= 56;
+    }
+
     void Refill() {
         if (end_ - p_ >= 8) {
-            // Bits above the count are the next stream bits, so loading them again later by
-            // OR-ing the same bytes in at the same positions changes nothing.
-            std::uint64_t w;
-            std::memcpy(&w, p_, 8);
-            if constexpr (std::endian::native == std::endian::big) w = ByteSwap(w);
-            buf_ |= w << count_;
-            p_ += (63 - count_) >> 3;
-            count_ |= 56;
+            RefillWord();
         } else {
             while (count_ <= 56) {
                 std::uint64_t b = 0;
@@ -282,17 +328,64 @@ bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std
     int hdist = 0;
     if (!ReadHeader(w, in, hlit, hdist)) return false;
     if (w.lengths[kEndOfBlock] == 0) return false;  // the block could never end
-    if (!BuildTable(w.lengths, hlit, w.litTable, false, LitLenEntry)) return false;
-    if (!BuildTable(w.lengths + hlit, hdist, w.distTable, true, DistEntry)) return false;
+    if (!BuildTable<kLitPrimaryBits>(w.lengths, hlit, w.litTable, false, LitLenEntry)) return false;
+    if (!BuildTable<kDistPrimaryBits>(w.lengths + hlit, hdist, w.distTable, true, DistEntry)) return false;
 
     const std::uint32_t* const lit = w.litTable;
     const std::uint32_t* const dist = w.distTable;
     std::size_t pos = 0;
-    // At the top of the loop the buffer has just been refilled (at least 56 bits) and e is the
-    // literal/length entry for the bits at hand.
+    // At the top of both loops the buffer has just been refilled (at least 56 bits) and e is
+    // the literal/length entry for the bits at hand.
     in.Refill();
-    std::uint32_t e = Lookup(lit, in.Peek());
-    for (;;) {
+    std::uint32_t e = Lookup<kLitPrimaryBits>(lit, in.Peek());
+
+    // The fast loop runs while neither end is near: one round refills at most twice (7 bytes
+    // each) and writes at most three literals, or two literals and a match of at most 258
+    // bytes, so it checks neither the body's end nor the match length against the room left.
+    // The careful loop below takes over near either end.
+    constexpr std::size_t kFastInput = 16;
+    constexpr std::size_t kFastOutput = kMaxMatch + 2;
+    bool ended = false;
+    while (in.BytesLeft() >= kFastInput && pos <= kChunkSize - kFastOutput) {
+        if ((e & kKindMask) == kKindLiteral) {
+            out[pos++] = static_cast<std::uint8_t>(Value(e));
+            in.Drop(CodeBits(e));
+            e = Lookup<kLitPrimaryBits>(lit, in.Peek());
+            if ((e & kKindMask) == kKindLiteral) {
+                out[pos++] = static_cast<std::uint8_t>(Value(e));
+                in.Drop(CodeBits(e));
+                e = Lookup<kLitPrimaryBits>(lit, in.Peek());
+                if ((e & kKindMask) == kKindLiteral) {
+                    out[pos++] = static_cast<std::uint8_t>(Value(e));
+                    in.Drop(CodeBits(e));
+                    in.RefillWord();
+                    e = Lookup<kLitPrimaryBits>(lit, in.Peek());
+                    continue;
+                }
+            }
+            in.RefillWord();
+        }
+        if ((e & kKindMask) != kKindBase) [[unlikely]] {
+            if ((e & kKindMask) != kKindEnd) return false;
+            in.Drop(CodeBits(e));
+            ended = true;
+            break;
+        }
+        const std::size_t len = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
+        e = Lookup<kDistPrimaryBits>(dist, in.Peek());
+        if ((e & kKindMask) != kKindBase) [[unlikely]]
+            return false;
+        const std::size_t d = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
+        if (d > pos) [[unlikely]]
+            return false;
+        in.RefillWord();
+        e = Lookup<kLitPrimaryBits>(lit, in.Peek());
+
+        CopyMatch(out + pos, d, len);
+        pos += len;
+    }
+
+    while (!ended) {
         if ((e & kKindMask) == kKindLiteral) {
             if (kChunkSize - pos < 3) {
                 // Near the end of the area: one literal at a time, each checked.
@@ -300,23 +393,23 @@ bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std
                 out[pos++] = static_cast<std::uint8_t>(Value(e));
                 in.Drop(CodeBits(e));
                 in.Refill();
-                e = Lookup(lit, in.Peek());
+                e = Lookup<kLitPrimaryBits>(lit, in.Peek());
                 continue;
             }
             // Up to three literals per refill (3 x 15 bits <= 56); after one or two, at least
             // 26 bits are left, enough for the next lookup.
             out[pos++] = static_cast<std::uint8_t>(Value(e));
             in.Drop(CodeBits(e));
-            e = Lookup(lit, in.Peek());
+            e = Lookup<kLitPrimaryBits>(lit, in.Peek());
             if ((e & kKindMask) == kKindLiteral) {
                 out[pos++] = static_cast<std::uint8_t>(Value(e));
                 in.Drop(CodeBits(e));
-                e = Lookup(lit, in.Peek());
+                e = Lookup<kLitPrimaryBits>(lit, in.Peek());
                 if ((e & kKindMask) == kKindLiteral) {
                     out[pos++] = static_cast<std::uint8_t>(Value(e));
                     in.Drop(CodeBits(e));
                     in.Refill();
-                    e = Lookup(lit, in.Peek());
+                    e = Lookup<kLitPrimaryBits>(lit, in.Peek());
                     continue;
                 }
             }
@@ -330,36 +423,17 @@ bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std
             break;
         }
         const std::size_t len = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
-        e = Lookup(dist, in.Peek());
+        e = Lookup<kDistPrimaryBits>(dist, in.Peek());
         if ((e & kKindMask) != kKindBase) return false;
         const std::size_t d = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
         if (d > pos || len > kChunkSize - pos) return false;
 
         // The next symbol is looked up before the copy, so the two overlap.
         in.Refill();
-        e = Lookup(lit, in.Peek());
+        e = Lookup<kLitPrimaryBits>(lit, in.Peek());
 
-        std::uint8_t* dst = out + pos;
-        const std::uint8_t* src = dst - d;
+        CopyMatch(out + pos, d, len);
         pos += len;
-        if (d >= 8) {
-            // Whole words, two at once since most matches are short; the last word may spill up
-            // to 13 bytes into the slack behind the area. With d >= 8 every word read lies in
-            // bytes already written.
-            Copy8(dst, src);
-            Copy8(dst + 8, src + 8);
-            for (std::size_t k = 16; k < len; k += 8) Copy8(dst + k, src + k);
-        } else if (d == 1) {
-            const std::uint64_t v = 0x0101010101010101ull * *src;
-            for (std::size_t k = 0; k < len; k += 8) std::memcpy(dst + k, &v, 8);
-        } else {
-            // A short period: lay down its first repeats byte by byte until a whole number of
-            // periods spans at least a word, then copy words from that many periods back.
-            const std::size_t span = d * ((8 + d - 1) / d);
-            std::size_t k = 0;
-            for (; k < span && k < len; ++k) dst[k] = src[k];
-            for (; k < len; k += 8) Copy8(dst + k, dst + k - span);
-        }
     }
     if (!in.Sound()) return false;
     produced = pos;

@@ -20,11 +20,20 @@ inline constexpr std::size_t kInputSlack = 16;
 // 65 KB; the header adds well under 1 KB. Rounded up with room for the 4-byte bit flushes.
 inline constexpr std::size_t kBodyCapacity = 72 * 1024;
 // Bytes past the end of the decoding area that a word-wise match copy may overwrite.
-inline constexpr std::size_t kOutputSlack = 16;
-// Decoding tables: 9-bit primary, 6-bit secondary (codes up to 15 bits).
-inline constexpr unsigned kPrimaryBits = 9;
-inline constexpr unsigned kSecondaryBits = 6;
+inline constexpr std::size_t kOutputSlack = 32;
+// Decoding tables: a primary table indexed by the next bits, and secondary tables for the codes
+// longer than that, each sized for the longest code (15 bits). The literal/length primary is
+// wide because most symbols are literals and every secondary lookup costs a dependent load and
+// often a mispredicted branch; distances are fewer, so a narrower primary keeps its build cheap.
+inline constexpr unsigned kLitPrimaryBits = 11;
+inline constexpr unsigned kDistPrimaryBits = 9;
 inline constexpr unsigned kCodeLenTableBits = 7;
+
+// Entries of a two-level table with `primary` bits: the primary part plus one secondary table
+// per primary slot that longer codes can share; a code set has at most one such slot per symbol.
+constexpr std::size_t TableEntries(unsigned primary, int symbols) {
+    return (std::size_t{1} << primary) + (static_cast<std::size_t>(symbols) << (kMaxCodeBits - primary));
+}
 
 struct PackWork {
     std::uint8_t input[kChunkSize + kInputSlack];
@@ -46,8 +55,8 @@ struct PackWork {
 };
 
 struct UnpackWork {
-    std::uint32_t litTable[(1u << kPrimaryBits) + (kMaxHLit << kSecondaryBits)];
-    std::uint32_t distTable[(1u << kPrimaryBits) + (kMaxHDist << kSecondaryBits)];
+    std::uint32_t litTable[TableEntries(kLitPrimaryBits, kMaxHLit)];
+    std::uint32_t distTable[TableEntries(kDistPrimaryBits, kMaxHDist)];
     std::uint16_t codeLenTable[1u << kCodeLenTableBits];
     std::uint8_t lengths[kMaxHLit + kMaxHDist];
     std::uint8_t out[kChunkSize + kOutputSlack];
