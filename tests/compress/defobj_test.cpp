@@ -511,6 +511,88 @@ TEST(DefObjDecode, MatchCopiesAtEveryShortDistanceAndLength) {
     }
 }
 
+// The decoder's unchecked fast loop runs while the body has bytes to spare and the piece has
+// room for a longest match; these faults and limits arise there, or where it hands over.
+TEST(DefObjMalformed, FaultsFarFromBothEnds) {
+    const auto prefix = [](BlockBuilder& b) -> BlockBuilder& {
+        b.Start();
+        for (int i = 0; i < 200; ++i) b.Lit('a' + i % 26);
+        return b;
+    };
+    const auto tail = [](BlockBuilder& b) {
+        for (int i = 0; i < 16; ++i) b.Raw(0xFFFFFFFF, 32);  // 64 bytes: the body is far from its end
+        return b.Body();
+    };
+    const Code far = DistanceCode(201);
+    const struct {
+        const char* name;
+        Bytes body;
+    } cases[] = {
+        {"undefined length symbol 286",
+         [&] {
+             BlockBuilder b(FixedLitLengths(), FullDistLengths());
+             prefix(b).Lit(286).Dist(0);
+             return tail(b);
+         }()},
+        {"undefined distance code 31",
+         [&] {
+             BlockBuilder b(FixedLitLengths(), FullDistLengths());
+             prefix(b).Lit(257).Dist(31);
+             return tail(b);
+         }()},
+        {"distance one before the start",
+         [&] {
+             BlockBuilder b(FixedLitLengths(), FullDistLengths());
+             prefix(b).Lit(257).Dist(far.symbol, far.extra, far.bits);
+             return tail(b);
+         }()},
+        {"32769 literals",
+         [&] {
+             BlockBuilder b(FixedLitLengths(), FullDistLengths());
+             b.Start();
+             for (int i = 0; i < 32769; ++i) b.Lit('q');
+             b.Lit(256);
+             return tail(b);
+         }()},
+        {"match one past 32768 after a long literal run",
+         [&] {
+             BlockBuilder b(FixedLitLengths(), FullDistLengths());
+             b.Start();
+             for (int i = 0; i < 32768 - 257; ++i) b.Lit('q');
+             b.Lit(285).Dist(0).Lit(256);  // 258 bytes where 257 are left
+             return tail(b);
+         }()},
+    };
+    for (const auto& c : cases) ExpectRejected(Frame(c.body), c.name);
+
+    // The same places with valid codes: a match reaching back to the very first byte, the end
+    // of the block with many bytes of unused bits behind it, and a piece filled to exactly
+    // 32768 bytes by literals and by a final match.
+    {
+        BlockBuilder b(FixedLitLengths(), FullDistLengths());
+        const Code atStart = DistanceCode(200);
+        prefix(b).Lit(258).Dist(atStart.symbol, atStart.extra, atStart.bits).Lit(256);
+        std::string expected;
+        for (int i = 0; i < 200; ++i) expected.push_back(static_cast<char>('a' + i % 26));
+        expected += expected.substr(0, 4);
+        TQMDefObj def;
+        Bytes data = Frame(tail(b));
+        ASSERT_TRUE(def.DecompressBlock(data));
+        EXPECT_EQ(std::string(data.begin(), data.end()), expected);
+    }
+    for (const int literals : {32768, 32768 - 258}) {
+        BlockBuilder b(FixedLitLengths(), FullDistLengths());
+        b.Start();
+        for (int i = 0; i < literals; ++i) b.Lit('q');
+        if (literals < 32768) b.Lit(285).Dist(0);
+        b.Lit(256);
+        TQMDefObj def;
+        Bytes data = Frame(tail(b));
+        ASSERT_TRUE(def.DecompressBlock(data)) << literals;
+        EXPECT_EQ(data, Bytes(32768, 'q')) << literals;
+    }
+}
+
 TEST(DefObjDecode, LimitBoundsTheOutput) {
     const Bytes in = TextLike(100000, 30);
     TQMDefObj def;
