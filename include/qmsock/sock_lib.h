@@ -16,7 +16,9 @@
 // - LastError is written only by OpenSession (on failure) and BytesToBuffer (always); session failures
 //   arrive as handler calls with a code (OnSessionRejected, OnInvocationRejected, OnSessionClosed).
 // - Re-entrance: handlers may call any operation, including CloseSession on their own handle. During
-//   the closing handlers the handle is still valid (GetPeerState answers 0); afterwards it is not.
+//   the closing handlers the handle is still valid (GetPeerState answers 0); afterwards it is not,
+//   also when the handler threw or the slot was empty. A handler must not destroy the object whose
+//   event it is handling.
 // - Ordinary failures are return values; no operation throws for bad input.
 // - Destroying the object closes every session and the listener without calling any handler.
 #pragma once
@@ -52,8 +54,8 @@ class CSockLib {
   public:
     // ---- Handler slots: an empty slot means the event is not raised -------------------------------
     // An incoming session asks to be accepted. Set accept to true to take it; the password may be
-    // replaced with the one expected from this user. While this slot is empty no connection is
-    // accepted at all.
+    // replaced with the one expected from this user. While this slot is empty every incoming session
+    // request is refused.
     using RequestHandler =
         std::function<void(CSockLib& lib, int32_t aHandle, const std::u16string& aProtocol,
                            const std::u16string& aUsername, std::u16string& aPassword, bool& aAccept)>;

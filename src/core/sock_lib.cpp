@@ -104,30 +104,47 @@ void CSockLib::InstallNotificationHandlers() {
                                    const std::u16string& username, std::u16string& password, bool& accept) {
         if (!OnSessionRequest) return;
         const int32_t handle = AddPeer(pipe, kPeerPending)->Handle;
-        Raise(OnSessionRequest, *this, handle, protocol, username, password, accept);
+        // A handler that throws has not accepted anything it left unaccepted: its record goes too.
+        try {
+            Raise(OnSessionRequest, *this, handle, protocol, username, password, accept);
+        } catch (...) {
+            if (!accept) RemovePeer(handle);
+            throw;
+        }
         if (!accept) RemovePeer(handle);
     };
+    // The state follows the session whether or not the host listens for the event: a host without an
+    // OnSessionInvoked handler still gets its packets, which are delivered only to open sessions.
     mill.OnSessionOpen = [this](CPipe* pipe) {
         CPeer* peer = PeerOfPipe(pipe);
-        if (peer == nullptr || !OnSessionOpen) return;
+        if (peer == nullptr) return;
         peer->State = kPeerOpen;
-        Raise(OnSessionOpen, *this, peer->Handle);
+        if (OnSessionOpen) Raise(OnSessionOpen, *this, peer->Handle);
     };
     mill.OnSessionInvoked = [this](CPipe* pipe) {
         CPeer* peer = PeerOfPipe(pipe);
-        if (peer == nullptr || !OnSessionInvoked) return;
+        if (peer == nullptr) return;
         peer->State = kPeerOpen;
-        Raise(OnSessionInvoked, *this, peer->Handle);
+        if (OnSessionInvoked) Raise(OnSessionInvoked, *this, peer->Handle);
     };
     // The three closing notifications: the state drops to 0 before the host hears of it, and the peer
-    // goes only after the host returns, so the handle is still usable inside the event.
+    // goes only after the host returns, so the handle is still usable inside the event. The peer goes
+    // even when the slot is empty or the handler throws: an ended session must not stay a live handle
+    // (GetPeerState answering "open" for good, one record per connection never freed).
     auto closing = [this](CodeHandler CSockLib::*slot) {
         return [this, slot](CPipe* pipe, int32_t code) {
             CPeer* peer = PeerOfPipe(pipe);
-            if (peer == nullptr || !(this->*slot) || peer->State == kPeerClosed) return;
+            if (peer == nullptr || peer->State == kPeerClosed) return;
             peer->State = kPeerClosed;
             const int32_t handle = peer->Handle;
-            Raise(this->*slot, *this, handle, code);
+            if (this->*slot) {
+                try {
+                    Raise(this->*slot, *this, handle, code);
+                } catch (...) {
+                    RemovePeer(handle);
+                    throw;
+                }
+            }
             RemovePeer(handle);
         };
     };
@@ -276,7 +293,14 @@ bool CSockLib::CloseSession(int32_t aHandle) {
     // The manager's closing notification finds the state already 0 and stays silent, so the host
     // hears exactly one OnSessionClosed(handle, 1), from here.
     mill_->CloseSession(CurrentPipe());
-    if (OnSessionClosed) Raise(OnSessionClosed, *this, aHandle, 1);
+    if (OnSessionClosed) {
+        try {
+            Raise(OnSessionClosed, *this, aHandle, 1);
+        } catch (...) {
+            RemovePeer(aHandle);
+            throw;
+        }
+    }
     RemovePeer(aHandle);
     return true;
 }

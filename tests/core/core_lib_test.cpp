@@ -7,6 +7,7 @@
 #if !defined(_WIN32)
 #include <poll.h>
 #endif
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -308,21 +309,97 @@ TEST_F(CoreLib, SendPacketOnPendingSessionKeepsTheBuffer) {
     EXPECT_EQ(lib.GetOkayCount(h, 0), 0);
 }
 
-TEST_F(CoreLib, HandleOfARemovedPipeReachesNothing) {
-    // Without an OnSessionClosed handler the peer outlives its pipe; its handle must not reach the
-    // pipe once the manager has removed it.
-    lib.OnSessionClosed = nullptr;
+TEST_F(CoreLib, EmptyHostSlotsStillMoveTheSessionOn) {
+    // A host that leaves an event slot empty is not told, but the session still changes state: an
+    // ended session must not linger as a live handle (one record per connection for good), and an
+    // established one must deliver its packets.
+    struct Case {
+        const char* slot;
+        uint8_t pipeState;
+        bool inbound;
+    } cases[] = {
+        {"rejected", kPipeConnecting, false},
+        {"invocationRejected", kPipeHandshake, true},
+        {"closed", kPipeEstablished, true},
+    };
+    for (const Case& c : cases) {
+        CSockLib host;
+        FillHandlers(host);
+        if (std::string(c.slot) == "rejected") host.OnSessionRejected = nullptr;
+        if (std::string(c.slot) == "invocationRejected") host.OnInvocationRejected = nullptr;
+        if (std::string(c.slot) == "closed") host.OnSessionClosed = nullptr;
+        host.OnSessionRequest = [](CSockLib&, int32_t, const std::u16string&, const std::u16string&,
+                                   std::u16string&, bool& ok) { ok = true; };
+        CPipe* pipe = host.Mill().AddPipe();
+        pipe->State = kPipeHandshake;
+        pipe->Inbound = c.inbound;
+        std::u16string password;
+        bool accept = false;
+        host.Mill().OnSessionRequest(pipe, u"p", u"u", password, accept);
+        const int32_t h = host.Mill().GetMoniker(pipe);
+        ASSERT_NE(h, 0) << c.slot;
+        pipe->State = c.pipeState;
+        pipe->FinishSession(7);
+        EXPECT_EQ(host.GetPeerState(h), 0) << c.slot;
+        EXPECT_FALSE(host.CloseSession(h)) << c.slot << ": the handle outlived its session";
+        EXPECT_FALSE(host.TextToBuffer(h, u"x")) << c.slot;
+    }
+    EXPECT_TRUE(events.empty());
+
+    // No OnSessionInvoked handler: the session is open all the same and its packets arrive.
+    lib.OnSessionInvoked = nullptr;
     CPipe* pipe = InboundPipe();
     std::u16string password;
     const int32_t h = Request(pipe, true, password);
+    ASSERT_NE(h, 0);
     lib.Mill().OnSessionInvoked(pipe);
-    pipe->State = kPipeEstablished;
-    pipe->FinishSession(0);
     EXPECT_EQ(lib.GetPeerState(h), 2);
-    ASSERT_TRUE(platform::RunMessagesUntil([&] { return lib.Mill().Pipes.empty(); }, 3000));
-    EXPECT_FALSE(lib.TextToBuffer(h, u"x"));
-    EXPECT_EQ(lib.GetRemotePort(h), 0);
-    EXPECT_EQ(lib.GetUsername(h), u"");
+    pipe->State = kPipeEstablished;
+    TJar body;
+    JarAddInteger(body, 31);
+    PostUserSack(pipe, 1002, body);
+    EXPECT_TRUE(platform::RunMessagesUntil([&] { return !events.empty(); }, 2000));
+    EXPECT_EQ(events, (std::vector<Event>{{"packet", h, 2}}));
+    EXPECT_EQ(lib.IntegerFromBuffer(h), 31);
+
+    // Likewise on the opening side without an OnSessionOpen handler.
+    const int32_t out = lib.OpenSession(u"127.0.0.1", 9, u"p", u"u", u"w");
+    ASSERT_NE(out, 0);
+    lib.OnSessionOpen = nullptr;
+    CPipe* outPipe = lib.Mill().Pipes.back().get();
+    outPipe->State = kPipeEstablished;
+    lib.Mill().OnSessionOpen(outPipe);
+    EXPECT_EQ(lib.GetPeerState(out), 2);
+}
+
+TEST_F(CoreLib, ThrowingHandlersStillEndTheirSession) {
+    // A host handler that throws must not leave the record of an ended or refused session behind.
+    const int32_t h = lib.OpenSession(u"127.0.0.1", 9, u"p", u"u", u"w");
+    ASSERT_NE(h, 0);
+    lib.OnSessionRejected = [](CSockLib&, int32_t, int32_t) { throw std::runtime_error("host fault"); };
+    lib.Mill().Pipes.back()->FinishSession(11);  // the pipe catches the fault and finishes anyway
+    EXPECT_EQ(lib.GetPeerState(h), 0);
+    EXPECT_FALSE(lib.CloseSession(h));
+
+    CPipe* pipe = InboundPipe();
+    int32_t requested = 0;
+    lib.OnSessionRequest = [&](CSockLib&, int32_t handle, const std::u16string&, const std::u16string&,
+                               std::u16string&, bool&) {
+        requested = handle;
+        throw std::runtime_error("host fault");
+    };
+    std::u16string password;
+    bool accept = false;
+    EXPECT_THROW(lib.Mill().OnSessionRequest(pipe, u"p", u"u", password, accept), std::runtime_error);
+    ASSERT_NE(requested, 0);
+    EXPECT_FALSE(lib.CloseSession(requested)) << "an unaccepted request left its record behind";
+
+    // The host's own fault comes back out of its CloseSession call, and the session is gone all the same.
+    const int32_t other = lib.OpenSession(u"127.0.0.1", 9, u"p", u"u", u"w");
+    ASSERT_NE(other, 0);
+    lib.OnSessionClosed = [](CSockLib&, int32_t, int32_t) { throw std::runtime_error("host fault"); };
+    EXPECT_THROW(lib.CloseSession(other), std::runtime_error);
+    EXPECT_FALSE(lib.CloseSession(other));
 }
 
 TEST_F(CoreLib, SettingsGoThroughToTheManager) {
