@@ -25,9 +25,10 @@ struct KeySchedule {
     std::uint32_t enc[kRoundKeyWords];
     std::uint32_t dec[kRoundKeyWords];
     // The same round keys as bytes, in the order the AES instructions take them: encByteKeys
-    // holds round keys 0..10, decByteKeys holds the decryption round keys 10..0.
-    alignas(16) std::uint8_t encByteKeys[16 * 11];
-    alignas(16) std::uint8_t decByteKeys[16 * 11];
+    // holds round keys 0..10, decByteKeys holds the decryption round keys 10..0. No alignment
+    // is asked of them, so neither a CAES nor anything that holds one is over-aligned.
+    std::uint8_t encByteKeys[16 * 11];
+    std::uint8_t decByteKeys[16 * 11];
 };
 
 void ExpandKey(const std::uint8_t key[16], KeySchedule& schedule);

@@ -7,6 +7,10 @@
 
 #include "crypto/aes_block.h"
 
+// Round keys are loaded with unaligned loads: a 32-bit Windows heap gives 8-byte aligned blocks
+// and its stacks 4-byte alignment, so a CAES and its key bytes may sit at any multiple of 4. On
+// these CPUs an unaligned load of aligned data costs the same as an aligned one.
+//
 // On i686 Windows the incoming stack is only 4-byte aligned; realign it where 16-byte vector
 // values may be spilled.
 #if defined(__i386__)
@@ -20,10 +24,10 @@ namespace qm::aes {
 QM_ALIGN_STACK void NiCbcEncrypt(const std::uint8_t* encByteKeys, const std::uint8_t iv[16],
                                  std::uint8_t* data, std::size_t blocks) {
     const __m128i* k = reinterpret_cast<const __m128i*>(encByteKeys);
-    const __m128i k0 = _mm_load_si128(k + 0), k1 = _mm_load_si128(k + 1), k2 = _mm_load_si128(k + 2),
-                  k3 = _mm_load_si128(k + 3), k4 = _mm_load_si128(k + 4), k5 = _mm_load_si128(k + 5),
-                  k6 = _mm_load_si128(k + 6), k7 = _mm_load_si128(k + 7), k8 = _mm_load_si128(k + 8),
-                  k9 = _mm_load_si128(k + 9), k10 = _mm_load_si128(k + 10);
+    const __m128i k0 = _mm_loadu_si128(k + 0), k1 = _mm_loadu_si128(k + 1), k2 = _mm_loadu_si128(k + 2),
+                  k3 = _mm_loadu_si128(k + 3), k4 = _mm_loadu_si128(k + 4), k5 = _mm_loadu_si128(k + 5),
+                  k6 = _mm_loadu_si128(k + 6), k7 = _mm_loadu_si128(k + 7), k8 = _mm_loadu_si128(k + 8),
+                  k9 = _mm_loadu_si128(k + 9), k10 = _mm_loadu_si128(k + 10);
     __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(iv));
     __m128i* p = reinterpret_cast<__m128i*>(data);
     // CBC encryption is a chain: each block waits for the one before, so the loop is bound by
@@ -57,13 +61,13 @@ QM_ALIGN_STACK void NiCbcDecrypt(const std::uint8_t* decByteKeys, const std::uin
         __m128i e[8], s[8];
         for (int i = 0; i < 8; ++i) {
             e[i] = _mm_loadu_si128(p + b + i);
-            s[i] = _mm_xor_si128(e[i], _mm_load_si128(k));
+            s[i] = _mm_xor_si128(e[i], _mm_loadu_si128(k));
         }
         for (int r = 1; r < 10; ++r) {
-            const __m128i key = _mm_load_si128(k + r);
+            const __m128i key = _mm_loadu_si128(k + r);
             for (int i = 0; i < 8; ++i) s[i] = _mm_aesdec_si128(s[i], key);
         }
-        const __m128i last = _mm_load_si128(k + 10);
+        const __m128i last = _mm_loadu_si128(k + 10);
         for (int i = 0; i < 8; ++i) {
             s[i] = _mm_aesdeclast_si128(s[i], last);
             _mm_storeu_si128(p + b + i, _mm_xor_si128(s[i], i == 0 ? chain : e[i - 1]));
@@ -72,9 +76,9 @@ QM_ALIGN_STACK void NiCbcDecrypt(const std::uint8_t* decByteKeys, const std::uin
     }
     for (; b < blocks; ++b) {
         const __m128i e = _mm_loadu_si128(p + b);
-        __m128i s = _mm_xor_si128(e, _mm_load_si128(k));
-        for (int r = 1; r < 10; ++r) s = _mm_aesdec_si128(s, _mm_load_si128(k + r));
-        s = _mm_aesdeclast_si128(s, _mm_load_si128(k + 10));
+        __m128i s = _mm_xor_si128(e, _mm_loadu_si128(k));
+        for (int r = 1; r < 10; ++r) s = _mm_aesdec_si128(s, _mm_loadu_si128(k + r));
+        s = _mm_aesdeclast_si128(s, _mm_loadu_si128(k + 10));
         _mm_storeu_si128(p + b, _mm_xor_si128(s, chain));
         chain = e;
     }

@@ -156,6 +156,31 @@ TEST(AesBlock, StrategiesAgreeOnLongRuns) {
     }
 }
 
+// A 32-bit Windows heap hands out 8-byte aligned blocks and its stacks are only 4-byte aligned,
+// so the round keys of a CAES may sit at any multiple of 4. The instruction path must not fault
+// on them there.
+TEST(AesBlock, InstructionPathTakesRoundKeysAtAnyWordAlignment) {
+    if (!CAES::InstructionsAvailable()) GTEST_SKIP() << "no AES instructions on this CPU";
+    std::mt19937 rng(5);
+    aes::KeySchedule ks;
+    aes::ExpandKey(RandomBytes(rng, 16).data(), ks);
+    const Bytes iv = RandomBytes(rng, 16);
+    const Bytes plain = RandomBytes(rng, 9 * 16);
+    Bytes expected = plain;
+    aes::TablesCbcEncrypt(ks, iv.data(), expected.data(), 9);
+    alignas(16) std::uint8_t store[16 * 11 + 16];
+    for (std::size_t offset : {4u, 8u, 12u}) {
+        SCOPED_TRACE(offset);
+        Bytes data = plain;
+        std::memcpy(store + offset, ks.encByteKeys, sizeof ks.encByteKeys);
+        aes::NiCbcEncrypt(store + offset, iv.data(), data.data(), 9);
+        EXPECT_EQ(data, expected);
+        std::memcpy(store + offset, ks.decByteKeys, sizeof ks.decByteKeys);
+        aes::NiCbcDecrypt(store + offset, iv.data(), data.data(), 9);
+        EXPECT_EQ(data, plain);
+    }
+}
+
 TEST(CAES, FrameLayoutForTheBoundaryLengths) {
     struct Case {
         std::size_t body, frame, pad;
