@@ -16,25 +16,25 @@ namespace qm::deflate {
 
 namespace {
 
-// Decoding table entry: bits 0-5 code length (bits 4 and 5 always 0), bits 8-10 kind, bits 11-14
-// extra bits, bits 16-31 value (literal byte, base length or distance, or subtable offset).
-// The code length alone in the low six bits lets a 64-bit shift use the entry itself as its
-// count (the masking below is free on common processors), one step less per symbol.
-constexpr std::uint32_t kKindLiteral = 0u << 8;
-constexpr std::uint32_t kKindBase = 1u << 8;  // a length or distance with extra bits
-constexpr std::uint32_t kKindEnd = 2u << 8;
-constexpr std::uint32_t kKindSubtable = 3u << 8;
-constexpr std::uint32_t kKindInvalid = 4u << 8;
-constexpr std::uint32_t kKindMask = 7u << 8;
+// Decoding table entry: bits 0-5 the bits the entry consumes (its code, and for a length or
+// distance the extra bits too), bits 8-11 the code length, bits 12-14 kind, bits 16-31 value
+// (literal byte, base length or distance, or subtable offset). The consumed bits alone in the
+// low six bits let a 64-bit shift use the entry itself as its count (the masking is free on
+// common processors), so a length or distance leaves the bit buffer in one step; for those
+// kinds bits 12 and 13 are zero, so bits 8-13 are the code length, the count that skips to the
+// extra bits.
+constexpr std::uint32_t kKindLiteral = 0u << 12;
+constexpr std::uint32_t kKindEnd = 1u << 12;
+constexpr std::uint32_t kKindSubtable = 2u << 12;
+constexpr std::uint32_t kKindInvalid = 3u << 12;
+constexpr std::uint32_t kKindBase = 4u << 12;  // a length or distance with extra bits
+constexpr std::uint32_t kKindMask = 7u << 12;
 
 constexpr std::uint32_t Entry(std::uint32_t kind, std::uint32_t value, unsigned bits, unsigned extra) {
-    return (value << 16) | (extra << 11) | kind | bits;
+    return (value << 16) | kind | (bits << 8) | (bits + extra);
 }
 constexpr unsigned CodeBits(std::uint32_t e) {
     return e & 63;
-}
-constexpr unsigned ExtraBits(std::uint32_t e) {
-    return (e >> 11) & 0xF;
 }
 constexpr std::uint32_t Value(std::uint32_t e) {
     return e >> 16;
@@ -244,11 +244,12 @@ class BitReader {
         Drop(n);
         return v;
     }
-    // Skips a code of `codeBits` and takes the `extraBits` that follow it.
-    std::uint32_t TakeAfter(unsigned codeBits, unsigned extraBits) {
-        const auto v = static_cast<std::uint32_t>((buf_ >> codeBits) & ((std::uint64_t{1} << extraBits) - 1));
-        Drop(codeBits + extraBits);
-        return v;
+    // Consumes the code and extra bits of a length or distance entry `e`; returns the value of
+    // the extra bits.
+    std::uint32_t TakeExtra(std::uint32_t e) {
+        const std::uint64_t both = buf_ & ((std::uint64_t{1} << (e & 63)) - 1);
+        Drop(e & 63);
+        return static_cast<std::uint32_t>(both >> ((e >> 8) & 63));
     }
     // True while no bit past the end of the body has been consumed.
     bool Sound() const { return over_ * 8 <= count_; }
@@ -371,11 +372,11 @@ bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std
             ended = true;
             break;
         }
-        const std::size_t len = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
+        const std::size_t len = Value(e) + in.TakeExtra(e);
         e = Lookup<kDistPrimaryBits>(dist, in.Peek());
         if ((e & kKindMask) != kKindBase) [[unlikely]]
             return false;
-        const std::size_t d = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
+        const std::size_t d = Value(e) + in.TakeExtra(e);
         if (d > pos) [[unlikely]]
             return false;
         in.RefillWord();
@@ -422,10 +423,10 @@ bool UnpackBody(UnpackWork& w, const std::uint8_t* body, std::size_t length, std
             in.Drop(CodeBits(e));
             break;
         }
-        const std::size_t len = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
+        const std::size_t len = Value(e) + in.TakeExtra(e);
         e = Lookup<kDistPrimaryBits>(dist, in.Peek());
         if ((e & kKindMask) != kKindBase) return false;
-        const std::size_t d = Value(e) + in.TakeAfter(CodeBits(e), ExtraBits(e));
+        const std::size_t d = Value(e) + in.TakeExtra(e);
         if (d > pos || len > kChunkSize - pos) return false;
 
         // The next symbol is looked up before the copy, so the two overlap.
