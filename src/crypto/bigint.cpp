@@ -759,7 +759,10 @@ bool BigModExp(const TFGInt& a, const TFGInt& e, const TFGInt& m, TFGInt& result
         result = BigFromU64(1);
         return true;
     }
-    Mag power = MontgomeryPower(r0.digits, e.digits, m.digits);
+    // The exponent is read bit by bit between pump runs, and nested work may change the
+    // caller's value meanwhile: work on a copy.
+    const Mag exponent = e.digits;
+    Mag power = MontgomeryPower(r0.digits, exponent, m.digits);
     result = Make(std::move(power), false);
     return true;
 }
@@ -816,7 +819,9 @@ std::uint32_t BigModSmall(const TFGInt& a, std::uint32_t k) {
 
 // ---- Primes ----
 
-bool MillerRabinTest(const TFGInt& x, int rounds) {
+bool MillerRabinTest(const TFGInt& candidate, int rounds) {
+    // Every round pumps messages, and nested work may change the caller's value: test a copy.
+    const TFGInt x = candidate;
     if (x.IsNegative() || !x.IsOdd() || (x.digits.size() == 1 && x.digits[0] == 1)) return false;
     ReseedBaseRandom();
     const TFGInt one = BigFromU64(1);

@@ -225,5 +225,34 @@ TEST(BigIntPump, NestedWorkRunsDuringExponentiation) {
     EXPECT_EQ(MessagePumpRuns() - pumpsBefore, 1024u);
 }
 
+// Nested work may change or replace the very values a running exponentiation or primality test
+// was given; the running call keeps working on what it was given.
+TEST(BigIntPump, InputsChangedByNestedWorkKeepTheirOldValueInside) {
+    const TFGInt prime = BigSub(BigFromBits("1" + std::string(512, '0')), Dec("569"));
+    const TFGInt base = Dec("123456789");
+    TFGInt exponent = prime;
+    TFGInt candidate = prime;
+    int runs = 0;
+    platform::OwnerQueue queue(
+        [&](std::uint32_t, std::uintptr_t, void*) {
+            ++runs;
+            exponent = Dec("3");
+            candidate = BigMul(prime, Dec("10007"));
+        },
+        nullptr);
+    ASSERT_TRUE(queue.Valid());
+
+    ASSERT_TRUE(queue.Post(platform::kFirstMessage + 101, 0, nullptr));
+    TFGInt r;
+    ASSERT_TRUE(BigModExp(base, exponent, prime, r));
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(r, base) << "base^p = base for the prime p";
+
+    ASSERT_TRUE(queue.Post(platform::kFirstMessage + 101, 0, nullptr));
+    candidate = prime;
+    EXPECT_TRUE(IsProbablePrime(candidate, 4));
+    EXPECT_EQ(runs, 2);
+}
+
 }  // namespace
 }  // namespace qm
