@@ -103,15 +103,20 @@ void CSockLib::InstallNotificationHandlers() {
     mill.OnSessionRequest = [this](CPipe* pipe, const std::u16string& protocol,
                                    const std::u16string& username, std::u16string& password, bool& accept) {
         if (!OnSessionRequest) return;
-        const int32_t handle = AddPeer(pipe, kPeerPending)->Handle;
+        // One connection, one handle: a request repeated on a pipe that already has a peer (a
+        // misbehaving or hostile client) asks about that peer again, which keeps its record and ends
+        // with the connection, instead of stranding the first record behind a second one.
+        CPeer* known = PeerOfPipe(pipe);
+        const bool added = known == nullptr;
+        const int32_t handle = added ? AddPeer(pipe, kPeerPending)->Handle : known->Handle;
         // A handler that throws has not accepted anything it left unaccepted: its record goes too.
         try {
             Raise(OnSessionRequest, *this, handle, protocol, username, password, accept);
         } catch (...) {
-            if (!accept) RemovePeer(handle);
+            if (added && !accept) RemovePeer(handle);
             throw;
         }
-        if (!accept) RemovePeer(handle);
+        if (added && !accept) RemovePeer(handle);
     };
     // The state follows the session whether or not the host listens for the event: a host without an
     // OnSessionInvoked handler still gets its packets, which are delivered only to open sessions.

@@ -235,6 +235,22 @@ TEST_F(CoreLib, UnacceptedRequestLeavesNothingBehind) {
     EXPECT_TRUE(events.empty());
 }
 
+TEST_F(CoreLib, RepeatedRequestOnOnePipeKeepsOneHandle) {
+    // A peer that sends its session request again (while the password proof is pending) must not
+    // leave a second record behind: one connection, one handle, and it ends with the connection.
+    CPipe* pipe = InboundPipe();
+    std::u16string password;
+    const int32_t first = Request(pipe, true, password);
+    ASSERT_NE(first, 0);
+    EXPECT_EQ(Request(pipe, true, password), first);
+    EXPECT_EQ(Request(pipe, false, password), first);
+    EXPECT_EQ(lib.GetPeerState(first), 1) << "the host hears of a refusal it gave to a known session";
+    pipe->FinishSession(4);
+    EXPECT_EQ(events, (std::vector<Event>{{"invocationRejected", first, 4}}));
+    EXPECT_EQ(lib.GetPeerState(first), 0);
+    EXPECT_FALSE(lib.CloseSession(first));
+}
+
 TEST_F(CoreLib, AcceptedSessionDeliversPacketsAndCloses) {
     CPipe* pipe = InboundPipe();
     std::u16string password = u"given";
