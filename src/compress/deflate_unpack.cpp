@@ -3,9 +3,10 @@
 //
 // Contract: see deflate_work.h. Every body is hostile until proven otherwise: each code set is
 // checked for over-subscription and incompleteness before a table is built from it, every
-// symbol, length and distance is checked against the piece's bounds before it is used, and the
-// bit reader never loads a byte outside the body (bits past its end read as zero and are
-// counted, so a body that runs out of bits before its end-of-block code is rejected).
+// symbol, length and distance is checked against the piece's bounds before it is used (the fast
+// loop leaves out only the checks that its own entry condition makes certain), and the bit
+// reader never loads a byte outside the body (bits past its end read as zero and are counted,
+// so a body that runs out of bits before its end-of-block code is rejected).
 #include <array>
 #include <bit>
 #include <cstring>
