@@ -10,9 +10,10 @@
 //   every handler call happen on that thread while it runs its message loop: on Windows the thread's
 //   window-message loop; elsewhere qm::PumpMessages / RunMessagesFor / RunMessagesUntil, or
 //   qm::MessageFd() in the host's own poll loop (qmsock/loop.h). Without it nothing progresses.
-// - Handles: 32-bit, never 0, unique among live sessions and never reused by this object; a handle is
-//   checked against the live sessions before use, so any value is safe to pass. A bad handle gives the
-//   operation's empty answer (false, 0, empty) and leaves LastError alone.
+// - Handles: 32-bit, positive, unique among live sessions, and not given out again by this object
+//   until about two billion later sessions have passed; a handle is checked against the live sessions
+//   before use, so any value is safe to pass. A bad handle gives the operation's empty answer (false,
+//   0, empty) and leaves LastError alone.
 // - LastError is written only by OpenSession (on failure) and BytesToBuffer (always); session failures
 //   arrive as handler calls with a code (OnSessionRejected, OnInvocationRejected, OnSessionClosed).
 // - Re-entrance: handlers may call any operation, including CloseSession on their own handle. During
