@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +18,32 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "compress/defobj.h"
+
+// Every heap allocation of the process is counted, to show where the compressor allocates.
+namespace {
+std::atomic<std::size_t> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t n) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t n, std::align_val_t a) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    const std::size_t align = static_cast<std::size_t>(a);
+    if (void* p = std::aligned_alloc(align, (n + align - 1) / align * align)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -229,6 +252,39 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("zlib inflate of our blocks        %14.1f\n", mb / zlibOurs);
+
+    // Working storage: a fresh object allocates it on first use; after that a call allocates
+    // nothing of its own, however many chunks it codes (the output vectors are reserved here).
+    {
+        const std::size_t chunks = (corpus.size() + 32767) / 32768;
+        qm::TQMDefObj fresh;
+        Bytes packed, unpacked;
+        packed.reserve(ours.size() + 4096);
+        unpacked.reserve(corpus.size());
+        const auto count = [](const std::function<void()>& work) {
+            const std::size_t before = g_allocations.load();
+            work();
+            return g_allocations.load() - before;
+        };
+        const std::size_t packFirst = count([&] { fresh.Compress(corpus, packed); });
+        const std::size_t packNext = count([&] {
+            packed.clear();
+            fresh.Compress(corpus, packed);
+        });
+        const std::size_t unpackFirst = count([&] { ok = fresh.Decompress(packed, unpacked) && ok; });
+        const std::size_t unpackNext = count([&] {
+            unpacked.clear();
+            ok = fresh.Decompress(packed, unpacked) && ok;
+        });
+        if (!ok || unpacked != corpus) {
+            std::printf("FAILED: allocation round trip differs\n");
+            return 1;
+        }
+        std::printf(
+            "\nheap allocations for %zu chunks: compress first %zu, again %zu; decompress first %zu, "
+            "again %zu\n",
+            chunks, packFirst, packNext, unpackFirst, unpackNext);
+    }
     std::printf(
         "\ncompression: %.2fx zlib level 6; decompression: %.2fx zlib inflate of its level-6 stream, "
         "%.2fx zlib inflate of our blocks\n",
