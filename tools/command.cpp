@@ -39,7 +39,9 @@ Registrar::Registrar(const Command& command) {
               [](const Command& a, const Command& b) { return a.name < b.name; });
 }
 
-const std::vector<Command>& Commands() { return Registry(); }
+const std::vector<Command>& Commands() {
+    return Registry();
+}
 
 int RunTool(const std::vector<std::string_view>& argv) {
     if (argv.size() < 2) {
